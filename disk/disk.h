@@ -1,0 +1,47 @@
+// Spindwart disk layer: Unix-style access to one drive on Windows.
+//
+// A drive is named the Unix way ("/dev/hda", "/dev/sdb", "/dev/scd0") and answered by the storage
+// driver through ATA pass-through requests. Every call returns -1 and sets errno on failure
+// (ENOSYS, EIO, EINVAL, ENOENT, EACCES, ENOMEM); nothing is printed or logged.
+#pragma once
+
+#include <cstdint>
+
+// Request codes of disk_ioctl. All but BLKGETSIZE_BYTES are the Linux disk interface's.
+constexpr int HDIO_GETGEO = 0x0301;
+constexpr int HDIO_GET_IDENTITY = 0x030D;
+constexpr int HDIO_GET_ACOUSTIC = 0x030F;
+constexpr int HDIO_DRIVE_RESET = 0x031C;
+constexpr int HDIO_DRIVE_CMD = 0x031F;
+constexpr int HDIO_GETGEO_BIG = 0x0330;
+constexpr int BLKGETSIZE = 0x1260;
+constexpr int BLKGETSIZE_BYTES = 0x41268;
+
+// Bit of disk_open's flags that asks for unbuffered access (O_DIRECT of Linux on x86).
+constexpr int DISK_O_DIRECT = 0x4000;
+
+// HDIO_DRIVE_CMD's argument: a 4-byte header, then header[3] * 512 bytes of data from the drive.
+// In: command, sector count (used when header[3] is 0), features, sectors to read.
+// Out: status, error, sector count (the power mode after CHECK POWER MODE), header[3] unchanged.
+constexpr int DRIVE_CMD_HEADER = 4;
+
+// Whether the name that disk_open recognised last was a CD-ROM name.
+extern bool disk_is_cdrom;
+
+// Opens "/dev/hdX", "/dev/sdX" (physical drive X - 'a') or "/dev/scdN" (CD-ROM N, N <= 15); the
+// "/dev/" prefix is optional. Returns the drive handle or -1 with errno EINVAL (bad name), ENOENT
+// (no such drive), EACCES or EIO.
+int disk_open(const char* name, int flags, int mode);
+
+// Closes the handle; always 0.
+int disk_close(int handle);
+
+// Carries one request (the codes above) to the drive; 0 on success, -1 with errno on failure.
+// A code outside the table gives ENOSYS.
+int disk_ioctl(int handle, int request, void* arg);
+
+// 1 when the drive is in standby or cannot be asked, 0 when it answers "active or idle".
+int drive_check_sleeping(int handle);
+
+// Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.
+int drive_standby(int handle);

@@ -1,0 +1,32 @@
+// The disk layer's seam to the platform: the few kernel32 operations it uses, one to one.
+// The Windows build points disk_sys at the real calls; tests point it at a fake driver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct DiskSys {
+  // CreateFileA with no security attributes and no template; the handle or -1.
+  std::intptr_t (*create_file)(const char* path, std::uint32_t access, std::uint32_t share,
+                               std::uint32_t disposition, std::uint32_t flags_and_attributes);
+  // GetLastError of the calling thread.
+  std::uint32_t (*last_error)();
+  void (*close_handle)(std::intptr_t handle);
+  // DeviceIoControl, synchronous; false when the request was not carried out.
+  bool (*device_io_control)(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size,
+                            void* out, std::uint32_t out_size, std::uint32_t* bytes_returned);
+  // VirtualAlloc(MEM_COMMIT, PAGE_READWRITE): zero-filled pages, or null. VirtualFree(MEM_RELEASE).
+  void* (*page_alloc)(std::size_t size);
+  void (*page_free)(void* pages);
+};
+
+// Windows' own error codes that the layer tells apart.
+constexpr std::uint32_t SYS_ERROR_INVALID_FUNCTION = 1;
+constexpr std::uint32_t SYS_ERROR_FILE_NOT_FOUND = 2;
+constexpr std::uint32_t SYS_ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t SYS_ERROR_NOT_SUPPORTED = 50;
+
+// The platform's implementation (on Windows the real calls; elsewhere a system without drives).
+extern const DiskSys disk_sys_platform;
+// The implementation in use; tests swap it.
+extern const DiskSys* disk_sys;

@@ -1,0 +1,52 @@
+// disk_ioctl's dispatcher, the drive-command request and the two power-mode operations.
+#include <cerrno>
+#include <cstdint>
+
+#include "ata.h"
+#include "disk.h"
+#include "requests.h"
+
+namespace {
+
+int drive_command(int handle, std::uint8_t* header) {
+  if (header == nullptr) return 0;
+  std::uint8_t regs[IDEREGS_SIZE] = {};
+  regs[REG_FEATURES] = header[2];
+  regs[REG_SECTOR_COUNT] = header[3] != 0 ? header[3] : header[1];
+  regs[REG_COMMAND] = header[0];
+  const int len = header[3] * 512;
+  const int result = ata_command(handle, regs, header + DRIVE_CMD_HEADER, len);
+  header[0] = regs[REG_STATUS];
+  header[1] = regs[REG_ERROR];
+  header[2] = regs[REG_SECTOR_COUNT];
+  return result;
+}
+
+// A command without data: the header alone.
+int simple_drive_command(int handle, std::uint8_t command, std::uint8_t header[DRIVE_CMD_HEADER]) {
+  header[0] = command;
+  header[1] = header[2] = header[3] = 0;
+  return disk_ioctl(handle, HDIO_DRIVE_CMD, header);
+}
+
+}  // namespace
+
+int disk_ioctl(int handle, int request, void* arg) {
+  switch (request) {
+    case HDIO_DRIVE_CMD: return drive_command(handle, static_cast<std::uint8_t*>(arg));
+    default: return disk_other_request(handle, request, arg);
+  }
+}
+
+int drive_check_sleeping(int handle) {
+  std::uint8_t header[DRIVE_CMD_HEADER];
+  simple_drive_command(handle, ATA_CMD_CHECK_POWER_MODE, header);
+  // 0xFF is "active or idle"; anything else, and a block that came back as sent, is standby.
+  return header[2] != 0xFF ? 1 : 0;
+}
+
+int drive_standby(int handle) {
+  std::uint8_t header[DRIVE_CMD_HEADER];
+  simple_drive_command(handle, ATA_CMD_STANDBY_IMMEDIATE, header);
+  return simple_drive_command(handle, ATA_CMD_STANDBY_IMMEDIATE_OLD, header);
+}

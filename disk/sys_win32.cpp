@@ -1,0 +1,47 @@
+// The seam on Windows: the kernel32 calls themselves.
+#include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+
+#include <cstddef>
+
+#include "ata.h"
+#include "disk_sys.h"
+
+// The transport builds the platform's records byte by byte; they must be what the compiler's headers say.
+static_assert(IOCTL_ATA_PASS_THROUGH == 0x4D02C && IOCTL_IDE_PASS_THROUGH == 0x4D028 && SMART_RCV_DRIVE_DATA == 0x7C088);
+static_assert(sizeof(ATA_PASS_THROUGH_EX) == ATA_LAYOUT_NATIVE.header_size);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, DataBufferOffset) == ATA_LAYOUT_NATIVE.data_buffer_offset_at);
+static_assert(sizeof(ATA_PASS_THROUGH_EX::DataBufferOffset) == ATA_LAYOUT_NATIVE.data_buffer_offset_width);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile) == ATA_LAYOUT_NATIVE.current_task_file_at);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, TimeOutValue) == 12 && offsetof(ATA_PASS_THROUGH_EX, DataTransferLength) == 8);
+static_assert(sizeof(IDEREGS) == IDEREGS_SIZE && offsetof(IDEREGS, bCommandReg) == REG_COMMAND);
+static_assert(sizeof(SENDCMDINPARAMS) == SMART_IN_SIZE && offsetof(SENDCMDINPARAMS, bDriveNumber) == 12);
+static_assert(sizeof(SENDCMDOUTPARAMS) - 1 + 512 == SMART_OUT_SIZE && offsetof(SENDCMDOUTPARAMS, bBuffer) == SMART_OUT_DATA_AT);
+
+namespace {
+
+HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+std::intptr_t win_create_file(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
+                              std::uint32_t flags_and_attributes) {
+  return reinterpret_cast<std::intptr_t>(
+      CreateFileA(path, access, share, nullptr, disposition, flags_and_attributes, nullptr));
+}
+std::uint32_t win_last_error() { return GetLastError(); }
+void win_close_handle(std::intptr_t handle) { CloseHandle(as_handle(handle)); }
+bool win_device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
+                           std::uint32_t out_size, std::uint32_t* bytes_returned) {
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(as_handle(handle), code, in, in_size, out, out_size, &returned, nullptr);
+  *bytes_returned = returned;
+  return ok != FALSE;
+}
+void* win_page_alloc(std::size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE); }
+void win_page_free(void* pages) { VirtualFree(pages, 0, MEM_RELEASE); }
+
+}  // namespace
+
+const DiskSys disk_sys_platform{win_create_file, win_last_error,  win_close_handle,
+                                win_device_io_control, win_page_alloc, win_page_free};
+const DiskSys* disk_sys = &disk_sys_platform;

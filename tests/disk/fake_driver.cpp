@@ -1,0 +1,142 @@
+#include "fake_driver.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "disk.h"
+
+namespace {
+
+FakeDriver* active = nullptr;
+thread_local std::uint32_t thread_last_error = 0;
+
+const DiskSys fake_sys{
+    [](const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition, std::uint32_t flags) {
+      return active->create_file(path, access, share, disposition, flags);
+    },
+    []() { return thread_last_error; },
+    [](std::intptr_t handle) { active->closed.push_back(handle); },
+    [](std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+       std::uint32_t* returned) { return active->device_io_control(handle, code, in, in_size, out, out_size, returned); },
+    [](std::size_t size) { return active->page_alloc(size); },
+    [](void* pages) { active->page_free(pages); },
+};
+
+}  // namespace
+
+FakeDriver::FakeDriver() : previous_(disk_sys) {
+  active = this;
+  disk_sys = &fake_sys;
+  ata_method_mask = ATA_ROUTES_ALL;
+  disk_is_cdrom = false;
+}
+
+FakeDriver::~FakeDriver() {
+  disk_sys = previous_;
+  active = nullptr;
+  ata_method_mask = ATA_ROUTES_ALL;
+}
+
+void FakeDriver::on(std::uint32_t code, FakeHandler handler) {
+  std::lock_guard lock(mutex_);
+  handlers_[code] = std::move(handler);
+}
+
+std::vector<FakeCall> FakeDriver::calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+std::size_t FakeDriver::calls_of(std::uint32_t code) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::size_t>(
+      std::count_if(calls_.begin(), calls_.end(), [code](const FakeCall& c) { return c.code == code; }));
+}
+
+std::intptr_t FakeDriver::create_file(const char* path, std::uint32_t access, std::uint32_t share,
+                                      std::uint32_t disposition, std::uint32_t flags) {
+  opens.push_back({path, access, share, disposition, flags});
+  if (open_error != 0) {
+    thread_last_error = open_error;
+    return -1;
+  }
+  return open_handle;
+}
+
+bool FakeDriver::device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size,
+                                   void* out, std::uint32_t out_size, std::uint32_t* returned) {
+  FakeCall call{handle, code, {}, out_size};
+  if (in != nullptr) call.in.assign(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + in_size);
+  FakeHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(call);
+    auto it = handlers_.find(code);
+    if (it != handlers_.end()) handler = it->second;
+  }
+  *returned = 0;
+  if (!handler || !handler(call, static_cast<std::uint8_t*>(out), *returned)) {
+    thread_last_error = request_error;
+    return false;
+  }
+  return true;
+}
+
+void* FakeDriver::page_alloc(std::size_t size) {
+  std::lock_guard lock(mutex_);
+  page_allocs.push_back(size);
+  if (fail_page_alloc) return nullptr;
+  ++live_pages;
+  return std::calloc(1, size);
+}
+
+void FakeDriver::page_free(void* pages) {
+  std::lock_guard lock(mutex_);
+  --live_pages;
+  std::free(pages);
+}
+
+FakeHandler refuse() {
+  return [](const FakeCall&, std::uint8_t*, std::uint32_t&) { return false; };
+}
+
+FakeHandler ata_reply(Regs out_regs, std::vector<std::uint8_t> data, const AtaLayout& layout) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    std::memcpy(out + layout.current_task_file_at, out_regs.data(), out_regs.size());
+    const std::size_t room = call.out_size > layout.data_at ? call.out_size - layout.data_at : 0;
+    if (!data.empty()) std::memcpy(out + layout.data_at, data.data(), std::min(room, data.size()));
+    returned = call.out_size;
+    return true;
+  };
+}
+
+FakeHandler ata_power_mode(std::uint8_t mode) {
+  return ata_reply({0, mode, 0, 0, 0, 0, 0x50, 0});
+}
+
+FakeHandler ide_reply(Regs out_regs, std::vector<std::uint8_t> data, std::int64_t count) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    std::memcpy(out, out_regs.data(), out_regs.size());
+    const std::size_t room = call.out_size > IDE_HEADER_SIZE ? call.out_size - IDE_HEADER_SIZE : 0;
+    if (!data.empty()) std::memcpy(out + IDE_HEADER_SIZE, data.data(), std::min(room, data.size()));
+    returned = count < 0 ? call.out_size : static_cast<std::uint32_t>(count);
+    return true;
+  };
+}
+
+FakeHandler smart_reply(std::uint8_t driver_error, std::uint8_t ide_error, std::vector<std::uint8_t> data) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    out[4] = driver_error;
+    out[5] = ide_error;
+    if (!data.empty()) std::memcpy(out + SMART_OUT_DATA_AT, data.data(), std::min<std::size_t>(data.size(), call.out_size - SMART_OUT_DATA_AT));
+    returned = call.out_size;
+    return true;
+  };
+}
+
+std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t first) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i * 7);
+  return bytes;
+}

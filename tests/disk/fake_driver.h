@@ -1,0 +1,82 @@
+// A scripted storage driver behind the disk layer's seam. It records every open, close and
+// control request with the bytes it was sent, and answers each control code as the test says.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ata.h"
+#include "disk_sys.h"
+
+struct FakeCall {
+  std::intptr_t handle;
+  std::uint32_t code;
+  std::vector<std::uint8_t> in;  // the in_size bytes sent
+  std::uint32_t out_size;
+};
+
+struct FakeOpen {
+  std::string path;
+  std::uint32_t access, share, disposition, flags;
+};
+
+// Answers one request: false refuses it; true with out (out_size bytes) filled and the count set.
+using FakeHandler = std::function<bool(const FakeCall& call, std::uint8_t* out, std::uint32_t& returned)>;
+
+using Regs = std::array<std::uint8_t, IDEREGS_SIZE>;
+
+class FakeDriver {
+ public:
+  FakeDriver();  // installs itself, with every route's mask bit set again and disk_is_cdrom false
+  ~FakeDriver();
+  FakeDriver(const FakeDriver&) = delete;
+  FakeDriver& operator=(const FakeDriver&) = delete;
+
+  void on(std::uint32_t code, FakeHandler handler);  // unscripted codes are refused
+
+  // Opening: a handle, or failure with this last error.
+  std::intptr_t open_handle = 0x1234;
+  std::uint32_t open_error = 0;
+  std::uint32_t request_error = SYS_ERROR_NOT_SUPPORTED;  // last error after a refused request
+  bool fail_page_alloc = false;
+
+  std::vector<FakeCall> calls() const;
+  std::size_t calls_of(std::uint32_t code) const;
+  std::vector<FakeOpen> opens;
+  std::vector<std::intptr_t> closed;
+  std::vector<std::size_t> page_allocs;  // sizes asked for
+  int live_pages = 0;
+
+  // The seam's operations.
+  std::intptr_t create_file(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
+                            std::uint32_t flags);
+  bool device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
+                         std::uint32_t out_size, std::uint32_t* returned);
+  void* page_alloc(std::size_t size);
+  void page_free(void* pages);
+  std::uint32_t last_error = 0;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<FakeCall> calls_;
+  std::map<std::uint32_t, FakeHandler> handlers_;
+  const DiskSys* previous_;
+};
+
+// Scripted answers.
+FakeHandler refuse();
+// ATA route: the drive's output registers and data, placed as the layout puts them.
+FakeHandler ata_reply(Regs out_regs, std::vector<std::uint8_t> data = {}, const AtaLayout& layout = ATA_LAYOUT_NATIVE);
+// ATA route answering CHECK POWER MODE with this power mode (0xFF active or idle, 0x00 standby).
+FakeHandler ata_power_mode(std::uint8_t mode);
+// IDE route: registers, data, and the byte count (default: the whole buffer).
+FakeHandler ide_reply(Regs out_regs, std::vector<std::uint8_t> data = {}, std::int64_t returned = -1);
+// SMART route: driver and IDE error bytes and the identify data.
+FakeHandler smart_reply(std::uint8_t driver_error, std::uint8_t ide_error, std::vector<std::uint8_t> data = {});
+
+std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t first = 1);
