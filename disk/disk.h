@@ -5,6 +5,7 @@
 // (ENOSYS, EIO, EINVAL, ENOENT, EACCES, ENOMEM); nothing is printed or logged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Request codes of disk_ioctl. All but BLKGETSIZE_BYTES are the Linux disk interface's.
@@ -25,6 +26,32 @@ constexpr int DISK_O_DIRECT = 0x4000;
 // Out: status, error, sector count (the power mode after CHECK POWER MODE), header[3] unchanged.
 constexpr int DRIVE_CMD_HEADER = 4;
 
+// HDIO_GETGEO's argument. Heads and sectors stop at 255, cylinders at 65535; start is always 0.
+struct GeometryArgs {
+  std::uint8_t heads;
+  std::uint8_t sectors;
+  std::uint16_t cylinders;
+  std::uint32_t start;
+};
+static_assert(sizeof(GeometryArgs) == 8 && offsetof(GeometryArgs, cylinders) == 2 && offsetof(GeometryArgs, start) == 4);
+
+// HDIO_GETGEO_BIG's argument: cylinders in 32 bits; bytes 2 and 3 are not written.
+struct BigGeometryArgs {
+  std::uint8_t heads;
+  std::uint8_t sectors;
+  std::uint8_t unused[2];
+  std::uint32_t cylinders;
+  std::uint32_t start;
+};
+static_assert(sizeof(BigGeometryArgs) == 12 && offsetof(BigGeometryArgs, cylinders) == 4 &&
+              offsetof(BigGeometryArgs, start) == 8);
+
+// HDIO_GET_IDENTITY fills 512 bytes of identify data, the serial number, firmware revision and
+// model number put in reading order and their trailing blanks turned into NULs. HDIO_GET_ACOUSTIC
+// fills a uint32_t, BLKGETSIZE a uint32_t count of 512-byte sectors, BLKGETSIZE_BYTES a uint64_t.
+// HDIO_DRIVE_RESET takes no argument.
+constexpr int IDENTIFY_SIZE = 512;
+
 // Whether the name that disk_open recognised last was a CD-ROM name.
 extern bool disk_is_cdrom;
 
@@ -39,6 +66,13 @@ int disk_close(int handle);
 // Carries one request (the codes above) to the drive; 0 on success, -1 with errno on failure.
 // A code outside the table gives ENOSYS.
 int disk_ioctl(int handle, int request, void* arg);
+
+// Reads count bytes at the file position: the count read, or -1 with EIO (EINVAL for a negative count).
+int disk_read(int handle, void* buffer, int count);
+
+// Moves the file position to offset from the start (whence 0; any other whence is EINVAL): the new
+// position, or -1 with EIO.
+int disk_seek(int handle, int offset, int whence);
 
 // 1 when the drive is in standby or cannot be asked, 0 when it answers "active or idle".
 int drive_check_sleeping(int handle);

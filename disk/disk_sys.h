@@ -18,6 +18,10 @@ struct DiskSys {
   // VirtualAlloc(MEM_COMMIT, PAGE_READWRITE): zero-filled pages, or null. VirtualFree(MEM_RELEASE).
   void* (*page_alloc)(std::size_t size);
   void (*page_free)(void* pages);
+  // ReadFile, synchronous: false on failure, else true with the count read.
+  bool (*read_file)(std::intptr_t handle, void* buffer, std::uint32_t count, std::uint32_t* bytes_read);
+  // SetFilePointer without a high part: the new position, or 0xFFFFFFFF.
+  std::uint32_t (*set_file_pointer)(std::intptr_t handle, std::int32_t offset, std::uint32_t method);
 };
 
 // Windows' own error codes that the layer tells apart.

@@ -1,5 +1,30 @@
 // disk_ioctl's requests beside the drive command. Internal to the disk layer.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+#ifndef IOCTL_DISK_GET_DRIVE_GEOMETRY
+constexpr std::uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY = 0x70000;
+#endif
+#ifndef IOCTL_DISK_GET_LENGTH_INFO
+constexpr std::uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
+#endif
+#ifndef IOCTL_STORAGE_RESET_DEVICE
+constexpr std::uint32_t IOCTL_STORAGE_RESET_DEVICE = 0x2D5004;
+#endif
+constexpr std::uint32_t DISK_GEOMETRY_SIZE = 24;
+constexpr std::uint32_t LENGTH_INFO_SIZE = 8;
+
+// Identify text fields by byte offset and length.
+constexpr std::size_t IDENTIFY_SERIAL_AT = 20, IDENTIFY_SERIAL_SIZE = 20;
+constexpr std::size_t IDENTIFY_FIRMWARE_AT = 46, IDENTIFY_FIRMWARE_SIZE = 8;
+constexpr std::size_t IDENTIFY_MODEL_AT = 54, IDENTIFY_MODEL_SIZE = 40;
+constexpr std::size_t IDENTIFY_ACOUSTIC_AT = 188;
+
 // Answers every request code but HDIO_DRIVE_CMD; ENOSYS for a code it does not know.
 int disk_other_request(int handle, int request, void* arg);
+
+// Puts an identify text field into reading order (the drive sends each pair of characters swapped)
+// and turns its trailing blanks into NULs, never touching byte 0. size is even.
+void identify_fix_text(std::uint8_t* field, std::size_t size);

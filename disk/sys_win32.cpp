@@ -17,6 +17,10 @@ static_assert(offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile) == ATA_LAYOUT_NATIV
 static_assert(offsetof(ATA_PASS_THROUGH_EX, TimeOutValue) == 12 && offsetof(ATA_PASS_THROUGH_EX, DataTransferLength) == 8);
 static_assert(sizeof(IDEREGS) == IDEREGS_SIZE && offsetof(IDEREGS, bCommandReg) == REG_COMMAND);
 static_assert(sizeof(SENDCMDINPARAMS) == SMART_IN_SIZE && offsetof(SENDCMDINPARAMS, bDriveNumber) == 12);
+static_assert(sizeof(DISK_GEOMETRY) == 24 && offsetof(DISK_GEOMETRY, TracksPerCylinder) == 12 &&
+              offsetof(DISK_GEOMETRY, BytesPerSector) == 20 && sizeof(GET_LENGTH_INFORMATION) == 8);
+static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_LENGTH_INFO == 0x7405C &&
+              IOCTL_STORAGE_RESET_DEVICE == 0x2D5004);
 static_assert(sizeof(SENDCMDOUTPARAMS) - 1 + 512 == SMART_OUT_SIZE && offsetof(SENDCMDOUTPARAMS, bBuffer) == SMART_OUT_DATA_AT);
 
 namespace {
@@ -39,9 +43,18 @@ bool win_device_io_control(std::intptr_t handle, std::uint32_t code, void* in, s
 }
 void* win_page_alloc(std::size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE); }
 void win_page_free(void* pages) { VirtualFree(pages, 0, MEM_RELEASE); }
+bool win_read_file(std::intptr_t handle, void* buffer, std::uint32_t count, std::uint32_t* bytes_read) {
+  DWORD read = 0;
+  const BOOL ok = ReadFile(as_handle(handle), buffer, count, &read, nullptr);
+  *bytes_read = read;
+  return ok != FALSE;
+}
+std::uint32_t win_set_file_pointer(std::intptr_t handle, std::int32_t offset, std::uint32_t method) {
+  return SetFilePointer(as_handle(handle), offset, nullptr, method);
+}
 
 }  // namespace
 
-const DiskSys disk_sys_platform{win_create_file, win_last_error,  win_close_handle,
-                                win_device_io_control, win_page_alloc, win_page_free};
+const DiskSys disk_sys_platform{win_create_file, win_last_error, win_close_handle, win_device_io_control,
+                                win_page_alloc,  win_page_free,  win_read_file,    win_set_file_pointer};
 const DiskSys* disk_sys = &disk_sys_platform;

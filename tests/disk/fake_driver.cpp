@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bytes.h"
 #include "disk.h"
 
 namespace {
 
 FakeDriver* active = nullptr;
 thread_local std::uint32_t thread_last_error = 0;
+thread_local std::uint32_t refusal_error = 0;  // set by refuse_with for the request under way
 
 const DiskSys fake_sys{
     [](const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition, std::uint32_t flags) {
@@ -21,6 +23,10 @@ const DiskSys fake_sys{
        std::uint32_t* returned) { return active->device_io_control(handle, code, in, in_size, out, out_size, returned); },
     [](std::size_t size) { return active->page_alloc(size); },
     [](void* pages) { active->page_free(pages); },
+    [](std::intptr_t, void* buffer, std::uint32_t count, std::uint32_t* bytes_read) {
+      return active->read_file(buffer, count, bytes_read);
+    },
+    [](std::intptr_t, std::int32_t offset, std::uint32_t method) { return active->set_file_pointer(offset, method); },
 };
 
 }  // namespace
@@ -76,8 +82,9 @@ bool FakeDriver::device_io_control(std::intptr_t handle, std::uint32_t code, voi
     if (it != handlers_.end()) handler = it->second;
   }
   *returned = 0;
+  refusal_error = 0;
   if (!handler || !handler(call, static_cast<std::uint8_t*>(out), *returned)) {
-    thread_last_error = request_error;
+    thread_last_error = refusal_error != 0 ? refusal_error : request_error;
     return false;
   }
   return true;
@@ -95,6 +102,61 @@ void FakeDriver::page_free(void* pages) {
   std::lock_guard lock(mutex_);
   --live_pages;
   std::free(pages);
+}
+
+bool FakeDriver::read_file(void* buffer, std::uint32_t count, std::uint32_t* bytes_read) {
+  reads.push_back(count);
+  *bytes_read = 0;
+  if (read_fails) return false;
+  const std::size_t available = position < disk_bytes.size() ? disk_bytes.size() - position : 0;
+  const std::size_t n = std::min<std::size_t>(count, available);
+  if (n != 0) std::memcpy(buffer, disk_bytes.data() + position, n);
+  position += static_cast<std::uint32_t>(n);
+  *bytes_read = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+std::uint32_t FakeDriver::set_file_pointer(std::int32_t offset, std::uint32_t method) {
+  seeks.emplace_back(offset, method);
+  if (offset < 0) return 0xFFFFFFFF;  // as Windows answers a seek before the start
+  position = static_cast<std::uint32_t>(offset);
+  return position;
+}
+
+FakeHandler refuse_with(std::uint32_t error) {
+  return [error](const FakeCall&, std::uint8_t*, std::uint32_t&) {
+    refusal_error = error;
+    return false;
+  };
+}
+
+FakeHandler geometry_reply(std::int64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    if (call.out_size < 24) return false;
+    put_le64(out, static_cast<std::uint64_t>(cylinders));
+    put_le32(out + 8, 12);  // FixedMedia
+    put_le32(out + 12, tracks);
+    put_le32(out + 16, sectors);
+    put_le32(out + 20, bytes);
+    returned = 24;
+    return true;
+  };
+}
+
+FakeHandler length_reply(std::uint64_t bytes) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    if (call.out_size < 8) return false;
+    put_le64(out, bytes);
+    returned = 8;
+    return true;
+  };
+}
+
+FakeHandler accept() {
+  return [](const FakeCall&, std::uint8_t*, std::uint32_t& returned) {
+    returned = 0;
+    return true;
+  };
 }
 
 FakeHandler refuse() {

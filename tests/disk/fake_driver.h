@@ -45,6 +45,13 @@ class FakeDriver {
   std::uint32_t request_error = SYS_ERROR_NOT_SUPPORTED;  // last error after a refused request
   bool fail_page_alloc = false;
 
+  // The drive's bytes for ReadFile (from the position that SetFilePointer set), or failure.
+  std::vector<std::uint8_t> disk_bytes;
+  bool read_fails = false;
+  std::uint32_t position = 0;
+  std::vector<std::pair<std::int32_t, std::uint32_t>> seeks;  // offset, method
+  std::vector<std::uint32_t> reads;                           // counts asked for
+
   std::vector<FakeCall> calls() const;
   std::size_t calls_of(std::uint32_t code) const;
   std::vector<FakeOpen> opens;
@@ -59,7 +66,8 @@ class FakeDriver {
                          std::uint32_t out_size, std::uint32_t* returned);
   void* page_alloc(std::size_t size);
   void page_free(void* pages);
-  std::uint32_t last_error = 0;
+  bool read_file(void* buffer, std::uint32_t count, std::uint32_t* bytes_read);
+  std::uint32_t set_file_pointer(std::int32_t offset, std::uint32_t method);
 
  private:
   mutable std::mutex mutex_;
@@ -70,6 +78,15 @@ class FakeDriver {
 
 // Scripted answers.
 FakeHandler refuse();
+// Refuses with this last error (ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ...).
+FakeHandler refuse_with(std::uint32_t error);
+// IOCTL_DISK_GET_DRIVE_GEOMETRY's DISK_GEOMETRY.
+FakeHandler geometry_reply(std::int64_t cylinders, std::uint32_t tracks_per_cylinder, std::uint32_t sectors_per_track,
+                           std::uint32_t bytes_per_sector = 512);
+// IOCTL_DISK_GET_LENGTH_INFO's length in bytes.
+FakeHandler length_reply(std::uint64_t bytes);
+// A request without buffers that succeeds (IOCTL_STORAGE_RESET_DEVICE).
+FakeHandler accept();
 // ATA route: the drive's output registers and data, placed as the layout puts them.
 FakeHandler ata_reply(Regs out_regs, std::vector<std::uint8_t> data = {}, const AtaLayout& layout = ATA_LAYOUT_NATIVE);
 // ATA route answering CHECK POWER MODE with this power mode (0xFF active or idle, 0x00 standby).

@@ -63,6 +63,40 @@ TEST(WineDrive, OpenParametersAndErrors) {
   EXPECT_TRUE(disk_is_cdrom);
 }
 
+TEST(WineDrive, OtherRequestsOfTheVirtualDisk) {
+  const int handle = disk_open("/dev/hda", 0, 0666);
+  ASSERT_NE(handle, -1);
+  GeometryArgs geometry{};
+  ASSERT_EQ(disk_ioctl(handle, HDIO_GETGEO, &geometry), 0) << errno;
+  EXPECT_EQ(geometry.heads, 255);
+  EXPECT_EQ(geometry.sectors, 63);
+  EXPECT_EQ(geometry.cylinders, 10000);
+  EXPECT_EQ(geometry.start, 0u);
+  BigGeometryArgs big{};
+  ASSERT_EQ(disk_ioctl(handle, HDIO_GETGEO_BIG, &big), 0);
+  EXPECT_EQ(big.cylinders, 10000u);
+
+  // Wine refuses the length request with ERROR_NOT_SUPPORTED, not ERROR_INVALID_FUNCTION: no fallback.
+  std::uint32_t sectors = 7;
+  std::uint64_t bytes = 7;
+  errno = 0;
+  EXPECT_EQ(disk_ioctl(handle, BLKGETSIZE, &sectors), -1);
+  EXPECT_EQ(errno, EIO);
+  errno = 0;
+  EXPECT_EQ(disk_ioctl(handle, BLKGETSIZE_BYTES, &bytes), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(sectors, 7u);
+  EXPECT_EQ(bytes, 7u);
+
+  errno = 0;
+  EXPECT_EQ(disk_ioctl(handle, HDIO_DRIVE_RESET, nullptr), -1);
+  EXPECT_EQ(errno, ENOSYS);
+  errno = 0;
+  EXPECT_EQ(disk_seek(handle, 0, 1), -1);
+  EXPECT_EQ(errno, EINVAL);
+  disk_close(handle);
+}
+
 // The runtime's own sscanf reads the names the same way as the host's.
 TEST(WineDrive, NameGrammarCornersOfThisRuntime) {
   for (const char* name : {"/dev/scd 0", "/dev/scd+0", "/dev/scd000", "/dev/scd-0", "/dev/hhsshda"}) {
