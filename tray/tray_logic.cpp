@@ -1,0 +1,115 @@
+#include "tray_logic.h"
+
+#include <cstring>
+
+#include "light.h"
+#include "texts.h"
+
+namespace {
+constexpr unsigned WM_CREATE_CODE = 0x0001;
+constexpr unsigned WM_DESTROY_CODE = 0x0002;
+constexpr unsigned WM_COMMAND_CODE = 0x0111;
+constexpr unsigned WM_TIMER_CODE = 0x0113;
+constexpr unsigned WM_WTSSESSION_CHANGE_CODE = 0x02B1;
+constexpr unsigned WM_LBUTTONDOWN_CODE = 0x0201;
+constexpr unsigned WM_RBUTTONDOWN_CODE = 0x0204;
+constexpr std::uintptr_t WTS_SESSION_LOCK_CODE = 7;
+constexpr std::uintptr_t WTS_SESSION_UNLOCK_CODE = 8;
+
+TrayAction decide_command(std::uintptr_t wparam, std::intptr_t lparam) {
+  if (lparam != 0) return TrayAction::pass_on;  // a control's notification
+  switch (wparam & 0xFFFF) {
+    case CMD_LETS_SLEEP: return TrayAction::lets_sleep;
+    case CMD_INFO: return TrayAction::info;
+    case CMD_QUIT: return TrayAction::quit;
+    default: return TrayAction::pass_on;
+  }
+}
+
+TrayAction decide_tray(std::uintptr_t wparam, std::intptr_t lparam) {
+  if (wparam != 0) return TrayAction::ignore;  // not our icon's id
+  switch (lparam) {
+    case WM_RBUTTONDOWN_CODE: return TrayAction::show_menu;
+    case WM_LBUTTONDOWN_CODE: return TrayAction::post_lets_sleep;
+    default: return TrayAction::ignore;
+  }
+}
+
+}  // namespace
+
+const char* command_line_tail(const char* command_line) {
+  if (command_line == nullptr) return "";
+  const char* p = command_line;
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+const char* device_name_from_tail(const char* tail) {
+  return tail != nullptr && tail[0] == '/' ? tail : DEFAULT_DEVICE;
+}
+
+void make_instance_name(char (&name)[TOOLTIP_SIZE], const char* device) {
+  std::size_t n = std::strlen(TITLE);
+  if (n > TITLE_MAX) n = TITLE_MAX;
+  std::memcpy(name, TITLE, n);
+  name[n++] = ' ';
+  for (int i = 0; i < DEVICE_IN_NAME_MAX && device[i] != '\0'; ++i) name[n++] = device[i];
+  name[n] = '\0';
+  static_assert(TITLE_MAX + 1 + DEVICE_IN_NAME_MAX < TOOLTIP_SIZE);
+}
+
+TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  switch (message) {
+    case WM_CREATE_CODE: return TrayAction::create;
+    case WM_DESTROY_CODE: return TrayAction::destroy;
+    case WM_TIMER_CODE: return TrayAction::tick;
+    case WM_WTSSESSION_CHANGE_CODE:
+      if (wparam == WTS_SESSION_LOCK_CODE) return TrayAction::session_lock;
+      if (wparam == WTS_SESSION_UNLOCK_CODE) return TrayAction::session_unlock;
+      return TrayAction::ignore;
+    case WM_TRAYNOTIFY: return decide_tray(wparam, lparam);
+    case WM_COMMAND_CODE: return decide_command(wparam, lparam);
+    default: return TrayAction::pass_on;
+  }
+}
+
+WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer) {
+  const bool sleeping = check_sleeping_answer != 0;
+  if (sleeping == shown_sleeping) return {false, sleeping, 0};
+  return {true, sleeping, sleeping ? BLINK_TO_STANDBY_MS : BLINK_TO_AWAKE_MS};
+}
+
+void run_watcher(WatcherPort& port) {
+  for (;;) {
+    if (port.stop_requested()) return;
+    const WatchStep step = watch_step(port.shown_sleeping(), port.check_sleeping());
+    if (step.changed) {
+      port.show(step.sleeping);
+      if (port.stop_requested()) return;
+      port.blink(step.blink_ms);
+      if (port.stop_requested()) return;
+    }
+    port.set_idle();
+    if (!port.wait_for_tick()) return;
+    port.reset_idle();
+  }
+}
+
+void blink_sequence(BlinkPort& port, unsigned duration_ms) {
+  port.wait_for_lock(BLINK_LOCK_WAIT_MS);  // timed out or not, the light is ours now
+  if (LightHandle* light = light_open()) {
+    const int state = light_get(light);
+    light_set(light, state == 0 ? 1 : 0);  // a failed read (-1) counts as on
+    port.pause(duration_ms);
+    light_set(light, state);
+    light_close(light);
+  }
+  port.set_lock();
+}

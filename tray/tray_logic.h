@@ -1,0 +1,87 @@
+// The tray program's decisions, apart from the window system: device and instance names, what a
+// window message asks for, the watcher's compare-and-update step and the blink sequence.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int TOOLTIP_SIZE = 64;       // the notify record's tooltip field
+constexpr int TITLE_MAX = 24;
+constexpr int DEVICE_IN_NAME_MAX = 32;
+
+constexpr unsigned CMD_LETS_SLEEP = 1010;
+constexpr unsigned CMD_SLEEPING = 1020;
+constexpr unsigned CMD_INFO = 1030;
+constexpr unsigned CMD_QUIT = 1040;
+
+constexpr unsigned WM_TRAYNOTIFY = 0x8000;  // WM_APP
+constexpr unsigned POLL_PERIOD_MS = 400;
+constexpr unsigned IDLE_WAIT_MS = 1500;
+constexpr unsigned BLINK_TO_STANDBY_MS = 200;
+constexpr unsigned BLINK_TO_AWAKE_MS = 800;
+constexpr unsigned BLINK_LOCK_WAIT_MS = 3000;
+
+// The command line after the program's own name (a quoted name up to its closing quote) and the
+// blanks and tabs after it.
+const char* command_line_tail(const char* command_line);
+
+// The drive to watch: the whole tail when it begins with '/', else "/dev/hda".
+const char* device_name_from_tail(const char* tail);
+
+// "Spindwart V7 " and at most 32 characters of the device, NUL-terminated in 64 bytes.
+void make_instance_name(char (&name)[TOOLTIP_SIZE], const char* device);
+// The tick and idle events are named by the instance name without its first one or two characters.
+inline const char* tick_event_name(const char* instance) { return instance + 1; }
+inline const char* idle_event_name(const char* instance) { return instance + 2; }
+
+enum class TrayAction {
+  pass_on,            // to DefWindowProc
+  create, destroy,
+  tick,               // set the tick event if the session is active
+  session_lock, session_unlock,
+  show_menu, post_lets_sleep,
+  lets_sleep, info, quit,
+  ignore,             // handled, nothing to do
+};
+
+// What the window does with a message (the numbers are the platform's message codes).
+TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
+
+// Compare-and-update: what a poll's answer means for the icon the tray shows.
+struct WatchStep {
+  bool changed;
+  bool sleeping;        // the state to show
+  unsigned blink_ms;    // 0 when nothing changed
+};
+WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer);
+
+// What the watcher needs of the platform.
+class WatcherPort {
+ public:
+  virtual ~WatcherPort() = default;
+  virtual bool stop_requested() = 0;
+  virtual bool shown_sleeping() = 0;    // the tray shows the sleeping icon
+  virtual int check_sleeping() = 0;     // drive_check_sleeping on the drive
+  virtual void show(bool sleeping) = 0; // check mark, icon, tray update
+  virtual void blink(unsigned duration_ms) = 0;
+  virtual void set_idle() = 0;
+  virtual void reset_idle() = 0;
+  virtual bool wait_for_tick() = 0;     // false when a stop was requested instead
+};
+
+// The watcher's loop; returns once a stop has been requested.
+void run_watcher(WatcherPort& port);
+
+// What a blink needs of the platform besides the light.
+class BlinkPort {
+ public:
+  virtual ~BlinkPort() = default;
+  virtual bool wait_for_lock(unsigned timeout_ms) = 0;  // false when the wait timed out
+  virtual void set_lock() = 0;
+  virtual void pause(unsigned duration_ms) = 0;         // returns early when a stop is requested
+};
+
+// Toggles the keyboard light for duration_ms and restores it, under the blink lock shared by all
+// instances. A lock that is not released within 3 s belongs to an instance that died mid-blink:
+// blink anyway and set it afterwards, which heals it for everyone.
+void blink_sequence(BlinkPort& port, unsigned duration_ms);
