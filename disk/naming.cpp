@@ -36,6 +36,21 @@ bool cdrom_number_is_exact(const char* digits) {
   return !negative || value == 0;
 }
 
+// prefix followed by the number in decimal, without leading zeros ("\\.\CdRom15"). printf would do,
+// but would also bring its floating-point formatting into a program that has no other use for it.
+void format_path(char (&path)[sizeof DevicePath::path], const char* prefix, unsigned number) {
+  std::size_t n = std::strlen(prefix);
+  std::memcpy(path, prefix, n);
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) path[n++] = digits[--count];
+  path[n] = '\0';
+}
+
 }  // namespace
 
 bool device_path_for(const char* name, DevicePath& out) {
@@ -47,7 +62,7 @@ bool device_path_for(const char* name, DevicePath& out) {
   int consumed = -1;
   if (std::sscanf(rest, "%*[hs]d%1[a-z]%n", letter, &consumed) == 1 && consumed >= 0 &&
       static_cast<std::size_t>(consumed) == length) {
-    std::snprintf(out.path, sizeof out.path, "\\\\.\\PhysicalDrive%d", letter[0] - 'a');
+    format_path(out.path, "\\\\.\\PhysicalDrive", static_cast<unsigned>(letter[0] - 'a'));
     out.is_cdrom = false;
     return true;
   }
@@ -56,7 +71,7 @@ bool device_path_for(const char* name, DevicePath& out) {
   consumed = -1;
   if (std::sscanf(rest, "scd%u%n", &number, &consumed) == 1 && consumed >= 0 &&
       static_cast<std::size_t>(consumed) == length && number <= 15 && cdrom_number_is_exact(rest + 3)) {
-    std::snprintf(out.path, sizeof out.path, "\\\\.\\CdRom%u", number);
+    format_path(out.path, "\\\\.\\CdRom", number);
     out.is_cdrom = true;
     return true;
   }

@@ -1,7 +1,7 @@
 // Keyboard light operations over the SMI or hotkey driver.
 #include "light.h"
 
-#include <new>
+#include <cstdlib>
 
 #include "light_protocol.h"
 #include "light_sys.h"
@@ -75,8 +75,9 @@ int request(LightHandle* handle, LightOp op, int on) {
 }  // namespace
 
 LightHandle* light_open() {
-  auto* handle = new (std::nothrow) LightHandle{INVALID_DEVICE, 0};
+  auto* handle = static_cast<LightHandle*>(std::malloc(sizeof(LightHandle)));
   if (handle == nullptr) return nullptr;
+  *handle = LightHandle{INVALID_DEVICE, 0};
 
   handle->device = light_sys->create_file(SMI_DEVICE, GENERIC_READ_ACCESS, SHARE_READ, OPEN_EXISTING_DISPOSITION, 0);
   if (handle->device != INVALID_DEVICE) {
@@ -90,7 +91,7 @@ LightHandle* light_open() {
     handle->device =
         light_sys->create_file(hotkey_device, GENERIC_READ_WRITE, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, 0);
   if (hotkey_device == nullptr || handle->device == INVALID_DEVICE) {
-    delete handle;
+    std::free(handle);
     return nullptr;
   }
   return handle;
@@ -99,7 +100,7 @@ LightHandle* light_open() {
 void light_close(LightHandle* handle) {
   if (handle == nullptr) return;
   light_sys->close_handle(handle->device);
-  delete handle;
+  std::free(handle);
 }
 
 int light_get(LightHandle* handle) { return request(handle, LightOp::get, 0); }

@@ -1,0 +1,96 @@
+// Start-up: device and instance name, one instance per drive, the drive, icons, window class and
+// the hidden window; then the message loop.
+#include <cstring>
+
+#include "disk.h"
+#include "texts.h"
+#include "tray.h"
+
+TrayState tray;
+
+namespace {
+
+constexpr int DISK_OPEN_MODE = 0666;
+constexpr UINT_PTR CLASS_BACKGROUND_BRUSH = 12;
+
+// A second instance hands "Let's Sleep" to the first one, if it can be found.
+void wake_first_instance(const char* name) {
+  if (HWND first = FindWindowA(name, name)) PostMessageA(first, WM_COMMAND, CMD_LETS_SLEEP, 0);
+}
+
+void load_icons(HINSTANCE instance) {
+  tray.app_icon = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(ICON_APP), IMAGE_ICON, 16, 16, LR_SHARED));
+  tray.app_bitmap = icon_to_bitmap(tray.app_icon);
+  tray.awake_icon = LoadIconA(instance, MAKEINTRESOURCEA(ICON_AWAKE));
+  tray.awake_bitmap = icon_to_bitmap(tray.awake_icon);
+  tray.sleeping_icon = LoadIconA(instance, MAKEINTRESOURCEA(ICON_SLEEPING));
+  tray.sleeping_bitmap = icon_to_bitmap(tray.sleeping_icon);
+}
+
+void register_window_class(HINSTANCE instance, const char* name) {
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  window_class.lpfnWndProc = tray_window_proc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(ICON_APP));
+  window_class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(CLASS_BACKGROUND_BRUSH);
+  window_class.lpszClassName = name;
+  window_class.hIconSm = tray.awake_icon;
+  RegisterClassExA(&window_class);
+}
+
+}  // namespace
+
+bool tray_start(HINSTANCE instance, const char* command_line_tail) {
+  tray = TrayState{};
+  tray.session_active = 1;
+  const char* device = device_name_from_tail(command_line_tail);
+  // The first version of the record has 64 tooltip characters; later fields stay unused.
+  make_instance_name(*reinterpret_cast<char(*)[TOOLTIP_SIZE]>(tray.notify.szTip), device);
+  const char* name = tray.notify.szTip;
+
+  tray.mutex = CreateMutexA(nullptr, FALSE, name);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    wake_first_instance(name);
+    return false;  // the mutex handle goes with the process
+  }
+
+  tray.drive = disk_open(device, 0, DISK_OPEN_MODE);
+  if (tray.drive < 0) {
+    MessageBoxA(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
+    if (tray.mutex) CloseHandle(tray.mutex);
+    tray.mutex = nullptr;
+    return false;
+  }
+
+  load_icons(instance);
+  register_window_class(instance, name);
+  // Never shown; WM_CREATE stores the handle in the notify record.
+  CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                  nullptr, nullptr, instance, nullptr);
+  return true;
+}
+
+int tray_run() {
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+HBITMAP icon_to_bitmap(HICON icon) {
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  DrawIconEx(memory, 0, 0, icon, 16, 16, 0, nullptr, DI_NORMAL);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}

@@ -1,0 +1,10 @@
+// spindwart.exe [device]
+#include <windows.h>
+
+#include "tray.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // The tail is taken from the raw command line: quotes and trailing blanks are part of it.
+  if (!tray_start(instance, command_line_tail(GetCommandLineA()))) return 0;
+  return tray_run();
+}

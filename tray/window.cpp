@@ -1,0 +1,114 @@
+// The hidden window: tray icon, menu, events, watcher and timer; commands; the orderly teardown.
+#include "tray.h"
+
+#include <wtsapi32.h>
+
+#include "disk.h"
+#include "texts.h"
+
+namespace {
+
+void build_menu() {
+  HMENU menu = CreatePopupMenu();
+  AppendMenuA(menu, MF_STRING | MF_DEFAULT, CMD_LETS_SLEEP, MENU_LETS_SLEEP);
+  SetMenuItemBitmaps(menu, CMD_LETS_SLEEP, MF_BYCOMMAND, tray.sleeping_bitmap, tray.sleeping_bitmap);
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING | MF_GRAYED, CMD_SLEEPING, MENU_SLEEPING);
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING, CMD_INFO, MENU_INFO);
+  SetMenuItemBitmaps(menu, CMD_INFO, MF_BYCOMMAND, tray.app_bitmap, tray.app_bitmap);
+  AppendMenuA(menu, MF_STRING, CMD_QUIT, MENU_QUIT);
+  SetMenuItemBitmaps(menu, CMD_QUIT, MF_BYCOMMAND, tray.awake_bitmap, tray.awake_bitmap);
+  SetMenuDefaultItem(menu, CMD_LETS_SLEEP, FALSE);
+  tray.menu = menu;
+}
+
+void on_create(HWND window) {
+  build_menu();
+
+  tray.notify.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  tray.notify.hWnd = window;
+  tray.notify.uID = 0;
+  tray.notify.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  tray.notify.uCallbackMessage = WM_TRAYNOTIFY;
+  tray.notify.hIcon = tray.awake_icon;
+  Shell_NotifyIconA(NIM_ADD, &tray.notify);
+
+  const char* name = tray.notify.szTip;
+  tray.tick_event = CreateEventA(nullptr, FALSE, FALSE, tick_event_name(name));
+  tray.idle_event = CreateEventA(nullptr, FALSE, FALSE, idle_event_name(name));
+  tray.blink_lock = CreateEventA(nullptr, FALSE, TRUE, TITLE);  // shared by every instance
+  tray.stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+  tray.worker_thread = CreateThread(nullptr, 0, power_watcher, nullptr, 0, nullptr);
+  SetTimer(window, POLL_TIMER_ID, POLL_PERIOD_MS, nullptr);
+  WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+}
+
+void close_handle(HANDLE& handle) {
+  if (handle) CloseHandle(handle);
+  handle = nullptr;
+}
+
+// Parks the watcher between polls if it gets there within 1.5 s, then stops it. A watcher stuck in
+// a drive command that hangs is left to the process exit; it still holds the stop event.
+void stop_watcher() {
+  WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
+  SetEvent(tray.stop_event);
+  const bool ended = WaitForSingleObject(tray.worker_thread, WATCHER_STOP_WAIT_MS) == WAIT_OBJECT_0;
+  close_handle(tray.worker_thread);
+  if (ended) close_handle(tray.stop_event);
+}
+
+void on_destroy(HWND window) {
+  KillTimer(window, POLL_TIMER_ID);
+  stop_watcher();
+  close_handle(tray.blink_lock);
+  close_handle(tray.idle_event);
+  close_handle(tray.tick_event);
+  disk_close(tray.drive);
+  Shell_NotifyIconA(NIM_DELETE, &tray.notify);
+  DestroyMenu(tray.menu);
+  tray.menu = nullptr;
+  DeleteObject(tray.sleeping_bitmap);
+  DeleteObject(tray.awake_bitmap);
+  DeleteObject(tray.app_bitmap);
+  close_handle(tray.mutex);
+  PostQuitMessage(0);
+}
+
+void show_menu(HWND window) {
+  POINT cursor;
+  GetCursorPos(&cursor);
+  SetForegroundWindow(window);
+  TrackPopupMenu(tray.menu, TPM_RIGHTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  PostMessageA(window, WM_NULL, 0, 0);
+}
+
+void lets_sleep() {
+  // Not in the middle of a poll or a blink, if the watcher parks within 1.5 s.
+  WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
+  drive_standby(tray.drive);
+}
+
+}  // namespace
+
+LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (decide(message, wparam, lparam)) {
+    case TrayAction::create: on_create(window); return 0;
+    case TrayAction::destroy: on_destroy(window); return 0;
+    case TrayAction::tick:
+      if (tray.session_active) SetEvent(tray.tick_event);
+      return 0;
+    case TrayAction::session_lock: tray.session_active = 0; return 0;
+    case TrayAction::session_unlock: tray.session_active = 1; return 0;
+    case TrayAction::show_menu: show_menu(window); return 0;
+    case TrayAction::post_lets_sleep: PostMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0); return 0;
+    case TrayAction::lets_sleep: lets_sleep(); return 0;
+    case TrayAction::info: MessageBoxA(window, INFO_TEXT, tray.notify.szTip, MB_OK); return 0;
+    case TrayAction::quit: DestroyWindow(window); return 0;
+    case TrayAction::ignore: return 0;
+    case TrayAction::pass_on: break;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
