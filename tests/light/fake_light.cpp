@@ -73,7 +73,7 @@ bool FakeLight::device_io_control(std::intptr_t device, std::uint32_t code, void
       if (smi_status == 0 && bytes[8] == 0x09) light = bytes[16];
       bytes[1] = smi_status;
       bytes[8] = smi_presence;
-      if (smi_status == 0 && smi_presence != 0) bytes[17] = light;
+      if (smi_status == 0 && smi_presence != 0) bytes[17] = light.load();
       *returned = smi_returned;
       return smi_returned != 0;
     case IOCTL_HOTKEY_CAPS:
@@ -81,7 +81,7 @@ bool FakeLight::device_io_control(std::intptr_t device, std::uint32_t code, void
       *returned = hotkey_caps_returned;
       break;
     case IOCTL_HOTKEY_GET:
-      word = hotkey_get_flags | (light & 1u);
+      word = hotkey_get_flags | (light.load() & 1u);
       *returned = hotkey_get_returned;
       break;
     case IOCTL_HOTKEY_SET:

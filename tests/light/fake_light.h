@@ -2,6 +2,7 @@
 // request and close, and keeps a light that the switch requests really switch.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,7 +49,7 @@ class FakeLight {
   std::uint32_t hotkey_get_returned = 4;
   std::uint32_t hotkey_set_returned = 4;
 
-  std::uint8_t light = 0;  // the light's state as the driver keeps it
+  std::atomic<std::uint8_t> light{0};  // the light's state as the driver keeps it (watched from other threads)
 
   std::vector<FakeLightOpen> opens;
   std::vector<FakeLightCall> calls;
