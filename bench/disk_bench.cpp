@@ -25,6 +25,17 @@ bool answer_active(std::intptr_t, std::uint32_t code, void*, std::uint32_t, void
   *returned = out_size;
   return true;
 }
+// A USB bridge: only SCSI pass-through, answering with the registers in descriptor-format sense data.
+bool usb_bridge(std::intptr_t, std::uint32_t code, void*, std::uint32_t, void* out, std::uint32_t out_size,
+                std::uint32_t* returned) {
+  ++driver_calls;
+  if (code != IOCTL_SCSI_PASS_THROUGH) return false;
+  auto* sense = static_cast<std::uint8_t*>(out) + SCSI_LAYOUT_NATIVE.sense_at;
+  const std::uint8_t reply[22] = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0xA0, 0x50};
+  for (int i = 0; i < 22; ++i) sense[i] = reply[i];
+  *returned = out_size;
+  return true;
+}
 bool refuse_ata(std::intptr_t h, std::uint32_t code, void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
                 std::uint32_t* returned) {
   if (code == IOCTL_ATA_PASS_THROUGH) return ++driver_calls, false;
@@ -40,11 +51,14 @@ DiskSys stub_sys() {
   return sys;
 }
 
-void poll(benchmark::State& state, bool ata_route) {
+using Driver = bool (*)(std::intptr_t, std::uint32_t, void*, std::uint32_t, void*, std::uint32_t, std::uint32_t*);
+
+void poll(benchmark::State& state, Driver driver) {
   DiskSys sys = stub_sys();
-  sys.device_io_control = ata_route ? answer_active : refuse_ata;
+  sys.device_io_control = driver;
   disk_sys = &sys;
   ata_method_mask = ATA_ROUTES_ALL;
+  ata_scsi_route_enabled = true;
   drive_check_sleeping(1);  // find the working route
   // Exact counts over a fixed number of polls, apart from the framework's own work.
   constexpr long polls = 100000;
@@ -59,13 +73,15 @@ void poll(benchmark::State& state, bool ata_route) {
   disk_sys = &disk_sys_platform;
 }
 
-void BM_PollAtaRoute(benchmark::State& state) { poll(state, true); }
-void BM_PollIdeRoute(benchmark::State& state) { poll(state, false); }
+void BM_PollAtaRoute(benchmark::State& state) { poll(state, answer_active); }
+void BM_PollIdeRoute(benchmark::State& state) { poll(state, refuse_ata); }
+void BM_PollUsbRoute(benchmark::State& state) { poll(state, usb_bridge); }
 
 }  // namespace
 
 BENCHMARK(BM_PollAtaRoute);
 BENCHMARK(BM_PollIdeRoute);
+BENCHMARK(BM_PollUsbRoute);
 BENCHMARK_MAIN();
 
 // Counts every heap allocation of the process.

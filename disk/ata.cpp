@@ -2,12 +2,14 @@
 #include "ata.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "bytes.h"
 #include "disk_sys.h"
 
 std::atomic<std::uint8_t> ata_method_mask{ATA_ROUTES_ALL};
+std::atomic<bool> ata_scsi_route_enabled{true};
 
 namespace {
 
@@ -114,6 +116,129 @@ int ata_route_smart(int handle, const std::uint8_t regs[IDEREGS_SIZE], void* dat
 
 namespace {
 
+constexpr std::size_t SCSI_BUFFER_SIZE = SCSI_LAYOUT_X86_64.data_at + ATA_MAX_DATA;
+constexpr std::uint8_t SAT_ATA_PASS_THROUGH_16 = 0x85;
+constexpr std::uint8_t SAT_PROTOCOL_NON_DATA = 3;
+constexpr std::uint8_t SAT_PROTOCOL_PIO_DATA_IN = 4;
+constexpr std::uint8_t SAT_CK_COND = 0x20;
+constexpr std::uint8_t SAT_PIO_IN_FLAGS = 0x0E;  // T_DIR from the device, BYT_BLOK, T_LENGTH in the count
+constexpr std::uint8_t SCSI_DATA_IN = 1;
+constexpr std::uint8_t SCSI_DATA_UNSPECIFIED = 2;
+constexpr std::uint8_t SCSI_STATUS_GOOD = 0;
+constexpr std::uint8_t SENSE_ATA_STATUS_RETURN = 0x09;
+
+// Descriptor format: the ATA Status Return descriptor among those that fit in the sense data.
+bool descriptor_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]) {
+  if (size < 8) return false;
+  const std::size_t end = std::min<std::size_t>(size, 8 + static_cast<std::size_t>(sense[7]));
+  for (std::size_t at = 8; at + 2 <= end;) {
+    const std::size_t length = 2 + static_cast<std::size_t>(sense[at + 1]);
+    if (sense[at] == SENSE_ATA_STATUS_RETURN && length >= 14 && at + 14 <= end) {
+      const std::uint8_t* d = sense + at;
+      regs[REG_ERROR] = d[3];
+      regs[REG_SECTOR_COUNT] = d[5];
+      regs[REG_SECTOR_NUMBER] = d[7];
+      regs[REG_CYL_LOW] = d[9];
+      regs[REG_CYL_HIGH] = d[11];
+      regs[REG_DRIVE_HEAD] = d[12];
+      regs[REG_STATUS] = d[13];
+      return true;
+    }
+    at += length;
+  }
+  return false;
+}
+
+// Fixed format: Error, Status, Device and Count in the information field, the LBA bytes in the
+// command-specific field, when the additional sense code says they are there (0x00/0x1D).
+bool fixed_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]) {
+  if (size < 14 || sense[7] < 6 || sense[12] != 0x00 || sense[13] != 0x1D) return false;
+  regs[REG_ERROR] = sense[3];
+  regs[REG_STATUS] = sense[4];
+  regs[REG_DRIVE_HEAD] = sense[5];
+  regs[REG_SECTOR_COUNT] = sense[6];
+  regs[REG_SECTOR_NUMBER] = sense[9];
+  regs[REG_CYL_LOW] = sense[10];
+  regs[REG_CYL_HIGH] = sense[11];
+  return true;
+}
+
+}  // namespace
+
+bool sense_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]) {
+  if (size == 0) return false;
+  if (sense[0] == 0x72 || sense[0] == 0x73) return descriptor_registers(sense, size, regs);
+  const std::uint8_t fixed = sense[0] & 0x7F;  // without the VALID bit
+  if (fixed == 0x70 || fixed == 0x71) return fixed_registers(sense, size, regs);
+  return false;
+}
+
+namespace {
+
+// ILLEGAL REQUEST: the bridge does not know ATA PASS-THROUGH (or this use of it).
+bool illegal_request(const std::uint8_t* sense) {
+  constexpr std::uint8_t ILLEGAL_REQUEST = 0x05;
+  if (sense[0] == 0x72 || sense[0] == 0x73) return (sense[1] & 0x0F) == ILLEGAL_REQUEST;
+  const std::uint8_t fixed = sense[0] & 0x7F;
+  return (fixed == 0x70 || fixed == 0x71) && (sense[2] & 0x0F) == ILLEGAL_REQUEST;
+}
+
+}  // namespace
+
+int ata_route_scsi(const ScsiLayout& layout, int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len) {
+  if (len != 0 && (data == nullptr || static_cast<unsigned>(len) > ATA_MAX_DATA)) return fail(EINVAL);
+  const bool data_in = len != 0;
+
+  alignas(8) std::uint8_t buf[SCSI_BUFFER_SIZE] = {};
+  put_le16(buf + 0, layout.header_size);
+  buf[6] = 16;  // CdbLength
+  buf[7] = SCSI_SENSE_SIZE;
+  buf[8] = data_in ? SCSI_DATA_IN : SCSI_DATA_UNSPECIFIED;
+  put_le32(buf + 12, static_cast<std::uint32_t>(len));
+  put_le32(buf + 16, ATA_TIMEOUT_SECONDS);
+  if (layout.data_buffer_offset_width == 8)
+    put_le64(buf + layout.data_buffer_offset_at, layout.data_at);
+  else
+    put_le32(buf + layout.data_buffer_offset_at, layout.data_at);
+  put_le32(buf + layout.sense_info_offset_at, layout.sense_at);
+
+  std::uint8_t* cdb = buf + layout.cdb_at;
+  cdb[0] = SAT_ATA_PASS_THROUGH_16;
+  cdb[1] = static_cast<std::uint8_t>((data_in ? SAT_PROTOCOL_PIO_DATA_IN : SAT_PROTOCOL_NON_DATA) << 1);
+  cdb[2] = data_in ? SAT_PIO_IN_FLAGS : SAT_CK_COND;
+  cdb[4] = regs[REG_FEATURES];
+  cdb[6] = regs[REG_SECTOR_COUNT];
+  cdb[8] = regs[REG_SECTOR_NUMBER];
+  cdb[10] = regs[REG_CYL_LOW];
+  cdb[12] = regs[REG_CYL_HIGH];
+  cdb[13] = regs[REG_DRIVE_HEAD];
+  cdb[14] = regs[REG_COMMAND];
+
+  const std::uint32_t size = layout.data_at + static_cast<std::uint32_t>(len);
+  std::uint32_t returned = 0;
+  if (!disk_sys->device_io_control(handle, IOCTL_SCSI_PASS_THROUGH, buf, size, buf, size, &returned))
+    return fail(ENOSYS);
+
+  std::uint8_t out_regs[IDEREGS_SIZE];
+  std::memcpy(out_regs, regs, IDEREGS_SIZE);
+  const bool has_registers = sense_registers(buf + layout.sense_at, SCSI_SENSE_SIZE, out_regs);
+  if (data_in) {
+    // The block stays as sent either way, as on the SMART route.
+    if (buf[2] == SCSI_STATUS_GOOD) {
+      std::memcpy(data, buf + layout.data_at, static_cast<std::size_t>(len));
+      return 0;
+    }
+    // A failure is the drive's unless the bridge says it cannot carry the command at all.
+    return fail(!has_registers && illegal_request(buf + layout.sense_at) ? ENOSYS : EIO);
+  }
+  // Without registers the bridge ignored CK_COND: it cannot answer CHECK POWER MODE.
+  if (!has_registers) return fail(ENOSYS);
+  std::memcpy(regs, out_regs, IDEREGS_SIZE);
+  return (out_regs[REG_STATUS] & ATA_STATUS_ERR) ? fail(EIO) : 0;
+}
+
+namespace {
+
 // Runs one route under the chain's rule: ENOSYS disables the route for good and moves on.
 template <typename Route>
 bool try_route(std::uint8_t bit, int& result, Route route) {
@@ -139,5 +264,10 @@ int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len
   if ((mask & ATA_ROUTE_SMART) && regs[REG_COMMAND] == ATA_CMD_IDENTIFY_DEVICE &&
       try_route(ATA_ROUTE_SMART, result, [&] { return ata_route_smart(handle, regs, data, len); }))
     return result;
+  if (ata_scsi_route_enabled.load()) {
+    result = ata_route_scsi(SCSI_LAYOUT_NATIVE, handle, regs, data, len);
+    if (result == 0 || errno != ENOSYS) return result;
+    ata_scsi_route_enabled = false;
+  }
   return fail(ENOSYS);
 }

@@ -33,6 +33,9 @@ constexpr std::uint32_t IOCTL_ATA_PASS_THROUGH = 0x4D02C;
 #ifndef IOCTL_IDE_PASS_THROUGH
 constexpr std::uint32_t IOCTL_IDE_PASS_THROUGH = 0x4D028;
 #endif
+#ifndef IOCTL_SCSI_PASS_THROUGH
+constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH = 0x4D004;
+#endif
 #ifndef SMART_RCV_DRIVE_DATA
 constexpr std::uint32_t SMART_RCV_DRIVE_DATA = 0x7C088;
 #endif
@@ -43,6 +46,10 @@ constexpr std::uint8_t ATA_ROUTE_IDE = 0x02;
 constexpr std::uint8_t ATA_ROUTE_SMART = 0x04;
 constexpr std::uint8_t ATA_ROUTES_ALL = 0x07;
 extern std::atomic<std::uint8_t> ata_method_mask;
+
+// The fourth route, for drives behind USB bridges that refuse the three above: the ATA command inside
+// a SCSI ATA PASS-THROUGH (16) command. Its own flag, cleared for good by the first refusal.
+extern std::atomic<bool> ata_scsi_route_enabled;
 
 // Layout of the ATA route's buffer: the platform's ATA_PASS_THROUGH_EX header, then the data area.
 // The header's DataBufferOffset is a ULONG_PTR, so the header is 40 bytes in a 32-bit process and
@@ -72,6 +79,22 @@ constexpr int SMART_OUT_SIZE = 528;              // SENDCMDOUTPARAMS with 512 da
 constexpr int SMART_OUT_DATA_AT = 16;
 constexpr std::uint8_t SMART_DRIVE_HEAD = 0xA0;
 
+// Layout of the SCSI route's buffer: the platform's SCSI_PASS_THROUGH header (44 bytes in a 32-bit
+// process, 56 in a 64-bit one), 32 bytes of sense data, then the data area.
+struct ScsiLayout {
+  std::uint8_t header_size;
+  std::uint8_t data_buffer_offset_at;
+  std::uint8_t data_buffer_offset_width;
+  std::uint8_t sense_info_offset_at;
+  std::uint8_t cdb_at;
+  std::uint8_t sense_at;
+  std::uint8_t data_at;
+};
+constexpr int SCSI_SENSE_SIZE = 32;
+constexpr ScsiLayout SCSI_LAYOUT_I686{44, 20, 4, 24, 28, 44, 44 + SCSI_SENSE_SIZE};
+constexpr ScsiLayout SCSI_LAYOUT_X86_64{56, 24, 8, 32, 36, 56, 56 + SCSI_SENSE_SIZE};
+constexpr ScsiLayout SCSI_LAYOUT_NATIVE = sizeof(void*) == 8 ? SCSI_LAYOUT_X86_64 : SCSI_LAYOUT_I686;
+
 // Sends the command in regs with len bytes of data from the drive into data. 0, or -1 with errno.
 // regs is overwritten with the drive's output registers where the route returns them.
 int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
@@ -80,3 +103,8 @@ int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len
 int ata_route_ata(const AtaLayout& layout, int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 int ata_route_ide(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 int ata_route_smart(int handle, const std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
+int ata_route_scsi(const ScsiLayout& layout, int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
+
+// The drive's registers from SCSI sense data: descriptor format with the ATA Status Return descriptor,
+// or fixed format with "ATA pass-through information available". False when the sense carries none.
+bool sense_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]);

@@ -15,6 +15,15 @@ static_assert(offsetof(ATA_PASS_THROUGH_EX, DataBufferOffset) == ATA_LAYOUT_NATI
 static_assert(sizeof(ATA_PASS_THROUGH_EX::DataBufferOffset) == ATA_LAYOUT_NATIVE.data_buffer_offset_width);
 static_assert(offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile) == ATA_LAYOUT_NATIVE.current_task_file_at);
 static_assert(offsetof(ATA_PASS_THROUGH_EX, TimeOutValue) == 12 && offsetof(ATA_PASS_THROUGH_EX, DataTransferLength) == 8);
+static_assert(IOCTL_SCSI_PASS_THROUGH == 0x4D004 && SCSI_IOCTL_DATA_IN == 1 && SCSI_IOCTL_DATA_UNSPECIFIED == 2);
+static_assert(sizeof(SCSI_PASS_THROUGH) == SCSI_LAYOUT_NATIVE.header_size);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == SCSI_LAYOUT_NATIVE.data_buffer_offset_at);
+static_assert(sizeof(SCSI_PASS_THROUGH::DataBufferOffset) == SCSI_LAYOUT_NATIVE.data_buffer_offset_width);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == SCSI_LAYOUT_NATIVE.sense_info_offset_at);
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == SCSI_LAYOUT_NATIVE.cdb_at);
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == 2 && offsetof(SCSI_PASS_THROUGH, CdbLength) == 6 &&
+              offsetof(SCSI_PASS_THROUGH, DataIn) == 8 && offsetof(SCSI_PASS_THROUGH, DataTransferLength) == 12 &&
+              offsetof(SCSI_PASS_THROUGH, TimeOutValue) == 16);
 static_assert(sizeof(IDEREGS) == IDEREGS_SIZE && offsetof(IDEREGS, bCommandReg) == REG_COMMAND);
 static_assert(sizeof(SENDCMDINPARAMS) == SMART_IN_SIZE && offsetof(SENDCMDINPARAMS, bDriveNumber) == 12);
 static_assert(sizeof(DISK_GEOMETRY) == 24 && offsetof(DISK_GEOMETRY, TracksPerCylinder) == 12 &&

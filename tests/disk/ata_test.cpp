@@ -218,7 +218,8 @@ TEST(SmartRoute, CarriesIdentifyOnlyAndNeverWritesTheBlock) {
   expected[9] = 0xA0;  // DriveHead, whatever the caller gave; drive number (12) stays 0
   EXPECT_EQ(calls[0].in, expected);
 
-  // Any other command is not for this route: no call, bit kept.
+  // Any other command is not for this route: no call, bit kept (the USB route is off here).
+  ata_scsi_route_enabled = false;
   Regs check = CHECK_POWER;
   EXPECT_EQ(command(check, nullptr, 0), -1);
   EXPECT_EQ(errno, ENOSYS);
@@ -257,9 +258,10 @@ TEST(SmartRoute, ErrorsByLengthDriverErrorAndDriveError) {
     EXPECT_EQ(command(regs, data.data(), 512), -1);
     EXPECT_EQ(errno, ENOSYS);
     EXPECT_EQ(ata_method_mask, 0);
+    EXPECT_FALSE(ata_scsi_route_enabled);  // refused as well, right after
     EXPECT_EQ(command(regs, data.data(), 512), -1);
     EXPECT_EQ(errno, ENOSYS);
-    EXPECT_EQ(fake.calls().size(), 1u);  // nothing left to try: no driver call
+    EXPECT_EQ(fake.calls().size(), 2u);  // nothing left to try: no further driver call
   }
 }
 
@@ -329,6 +331,7 @@ TEST(RouteChain, OneCommandCanWalkAllRoutesAndSucceedOnTheLast) {
 TEST(RouteChain, NegativeLengthSkipsTheIdeRouteWithoutDisablingIt) {
   FakeDriver fake;
   ata_method_mask = ATA_ROUTE_IDE | ATA_ROUTE_SMART;
+  ata_scsi_route_enabled = false;  // the three routes alone
   std::vector<std::uint8_t> data(512);
   Regs identify = IDENTIFY;
   EXPECT_EQ(command(identify, data.data(), -512), -1);

@@ -35,6 +35,7 @@ FakeDriver::FakeDriver() : previous_(disk_sys) {
   active = this;
   disk_sys = &fake_sys;
   ata_method_mask = ATA_ROUTES_ALL;
+  ata_scsi_route_enabled = true;
   disk_is_cdrom = false;
 }
 
@@ -42,6 +43,7 @@ FakeDriver::~FakeDriver() {
   disk_sys = previous_;
   active = nullptr;
   ata_method_mask = ATA_ROUTES_ALL;
+  ata_scsi_route_enabled = true;
 }
 
 void FakeDriver::on(std::uint32_t code, FakeHandler handler) {
@@ -157,6 +159,44 @@ FakeHandler accept() {
     returned = 0;
     return true;
   };
+}
+
+std::vector<std::uint8_t> sat_sense(Bridge bridge, const Regs& r) {
+  switch (bridge) {
+    case Bridge::descriptor_sense:
+      return {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,  // recovered error, ATA pass-through information available
+              0x09, 0x0C, 0x00, r[REG_ERROR], 0, r[REG_SECTOR_COUNT], 0, r[REG_SECTOR_NUMBER], 0, r[REG_CYL_LOW],
+              0, r[REG_CYL_HIGH], r[REG_DRIVE_HEAD], r[REG_STATUS]};
+    case Bridge::fixed_sense:
+      return {0x70, 0x01, 0x01, r[REG_ERROR], r[REG_STATUS], r[REG_DRIVE_HEAD], r[REG_SECTOR_COUNT], 10,
+              0x00, r[REG_SECTOR_NUMBER], r[REG_CYL_LOW], r[REG_CYL_HIGH], 0x00, 0x1D, 0, 0, 0, 0};
+    case Bridge::ignores_ck_cond:  // ABORTED COMMAND, no additional sense information
+      return {0x70, 0x00, 0x0B, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x00, 0x00, 0, 0, 0, 0};
+    case Bridge::no_ata_pass_through:  // ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE
+      return {0x70, 0x00, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
+  }
+  return {};
+}
+
+FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> data, const ScsiLayout& layout) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    const bool data_in = (call.in[layout.cdb_at + 1] >> 1) == 4;
+    const bool drive_error = (out_regs[REG_STATUS] & ATA_STATUS_ERR) != 0;
+    std::vector<std::uint8_t> sense;
+    if (bridge == Bridge::no_ata_pass_through || drive_error ||
+        (!data_in && bridge != Bridge::ignores_ck_cond))
+      sense = sat_sense(bridge, out_regs);
+    out[2] = sense.empty() ? 0x00 : 0x02;  // GOOD, or CHECK CONDITION with sense data
+    std::memcpy(out + layout.sense_at, sense.data(), std::min<std::size_t>(sense.size(), SCSI_SENSE_SIZE));
+    if (data_in && sense.empty() && !data.empty())
+      std::memcpy(out + layout.data_at, data.data(), std::min<std::size_t>(data.size(), call.out_size - layout.data_at));
+    returned = call.out_size;
+    return true;
+  };
+}
+
+FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode) {
+  return sat_bridge(bridge, {0, mode, 0, 0, 0, 0xA0, 0x50, 0});
 }
 
 FakeHandler refuse() {

@@ -80,6 +80,19 @@ class FakeDriver {
 FakeHandler refuse();
 // Refuses with this last error (ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ...).
 FakeHandler refuse_with(std::uint32_t error);
+// A USB bridge answering IOCTL_SCSI_PASS_THROUGH with ATA PASS-THROUGH (16): the drive's registers
+// come back in the sense data in descriptor or fixed format, or not at all (a bridge that ignores
+// CK_COND: a failed command then reports ABORTED COMMAND without them), or a bridge without ATA
+// pass-through, which answers every such command with ILLEGAL REQUEST. A status with ERR makes the
+// command fail with CHECK CONDITION.
+enum class Bridge { descriptor_sense, fixed_sense, ignores_ck_cond, no_ata_pass_through };
+FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> data = {},
+                       const ScsiLayout& layout = SCSI_LAYOUT_NATIVE);
+// SCSI pass-through answering CHECK POWER MODE with this power mode.
+FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode);
+// The sense bytes a bridge writes for these registers (after a failure, for the last two bridges).
+std::vector<std::uint8_t> sat_sense(Bridge bridge, const Regs& regs);
+
 // IOCTL_DISK_GET_DRIVE_GEOMETRY's DISK_GEOMETRY.
 FakeHandler geometry_reply(std::int64_t cylinders, std::uint32_t tracks_per_cylinder, std::uint32_t sectors_per_track,
                            std::uint32_t bytes_per_sector = 512);

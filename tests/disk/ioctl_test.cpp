@@ -117,7 +117,8 @@ TEST(DriveCheckSleeping, ADriveThatCannotBeAskedReadsAsStandby) {
   FakeDriver fake;  // every request refused
   for (int i = 0; i < 3; ++i) EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
   EXPECT_EQ(ata_method_mask, ATA_ROUTE_SMART);
-  EXPECT_EQ(fake.calls().size(), 2u);  // the two pass-through routes, once each
+  EXPECT_FALSE(ata_scsi_route_enabled);
+  EXPECT_EQ(fake.calls().size(), 3u);  // the ATA, IDE and SCSI requests, once each
 
   // An IDE route whose drive reports an error also leaves the block as sent.
   FakeDriver ide;
@@ -157,6 +158,7 @@ TEST(DriveStandby, SendsBothCodesAndReturnsTheSecondResult) {
 TEST(DriveStandby, NoRouteStillSendsBothAndFails) {
   FakeDriver fake;
   ata_method_mask = 0;
+  ata_scsi_route_enabled = false;
   errno = 0;
   EXPECT_EQ(drive_standby(HANDLE), -1);
   EXPECT_EQ(errno, ENOSYS);

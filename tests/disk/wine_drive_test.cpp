@@ -10,6 +10,7 @@
 
 #include "ata.h"
 #include "disk.h"
+#include "disk_sys.h"
 
 namespace {
 
@@ -43,6 +44,33 @@ TEST(WineDrive, PowerModeOfADriveThatRefusesPassThrough) {
   EXPECT_EQ(drive_standby(handle), -1);
   EXPECT_EQ(errno, ENOSYS);
   EXPECT_EQ(disk_close(handle), 0);
+}
+
+// The real seam, counting the SCSI pass-through requests that reach Wine.
+int scsi_requests = 0;
+bool counting_device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
+                                std::uint32_t out_size, std::uint32_t* returned) {
+  if (code == IOCTL_SCSI_PASS_THROUGH) ++scsi_requests;
+  return disk_sys_platform.device_io_control(handle, code, in, in_size, out, out_size, returned);
+}
+
+TEST(WineDrive, TheUsbRouteIsDroppedAfterItsFirstRefusal) {
+  DiskSys counting = disk_sys_platform;
+  counting.device_io_control = counting_device_io_control;
+  disk_sys = &counting;
+  ata_method_mask = ATA_ROUTES_ALL;
+  ata_scsi_route_enabled = true;
+  scsi_requests = 0;
+  const int handle = disk_open("/dev/hda", 0, 0666);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(drive_check_sleeping(handle), 1);
+  EXPECT_FALSE(ata_scsi_route_enabled);
+  EXPECT_EQ(scsi_requests, 1);
+  EXPECT_EQ(drive_check_sleeping(handle), 1);
+  drive_standby(handle);
+  EXPECT_EQ(scsi_requests, 1);
+  disk_close(handle);
+  disk_sys = &disk_sys_platform;
 }
 
 TEST(WineDrive, OpenParametersAndErrors) {
