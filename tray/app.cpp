@@ -60,12 +60,13 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
 
   tray.drive = disk_open(device, 0, DISK_OPEN_MODE);
   if (tray.drive < 0) {
-    MessageBoxA(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
+    show_message(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
     if (tray.mutex) CloseHandle(tray.mutex);
     tray.mutex = nullptr;
     return false;
   }
 
+  tray.taskbar_created = RegisterWindowMessageA("TaskbarCreated");
   load_icons(instance);
   register_window_class(instance, name);
   // Never shown; WM_CREATE stores the handle in the notify record.

@@ -4,6 +4,8 @@
 #include "tray.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // An elevated program started from a Downloads folder must not load a DLL planted beside it.
+  restrict_dll_search();
   // The tail is taken from the raw command line: quotes and trailing blanks are part of it.
   if (!tray_start(instance, command_line_tail(GetCommandLineA()))) return 0;
   return tray_run();

@@ -18,6 +18,9 @@ struct TrayState {
   HANDLE worker_thread;
   HANDLE stop_event;        // asks the watcher to stop; it checks before and after each blink
   volatile LONG session_active;
+  UINT taskbar_created;     // the registered "TaskbarCreated" message: Explorer has restarted
+  bool icon_added;          // the notification area has our icon; retried on ticks until it has
+  HMODULE wtsapi;           // wtsapi32.dll, loaded from the system directory only
 };
 extern TrayState tray;
 
@@ -32,6 +35,19 @@ constexpr DWORD WATCHER_STOP_WAIT_MS = 2000;
 bool tray_start(HINSTANCE instance, const char* command_line_tail);
 // The message loop; the quit message's exit code.
 int tray_run();
+
+// Shell_NotifyIconA, replaceable so that tests can play a notification area that is not there yet.
+extern BOOL(WINAPI* tray_shell_notify)(DWORD message, PNOTIFYICONDATAA data);
+
+// Message boxes and menu items for the user, through the wide API: the texts are Windows-1252,
+// the caption (the instance name) is in the system's ANSI code page like the command line it came from.
+int show_message(HWND owner, const char* text_1252, const char* caption, UINT style);
+void append_menu_item(HMENU menu, UINT flags, UINT id, const char* text_1252);
+
+// A system DLL from the system directory only, never from the program's folder or the current one.
+HMODULE load_system_library(const wchar_t* name);
+// Loads DLLs from the system directory only, from here on.
+void restrict_dll_search();
 
 LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 HBITMAP icon_to_bitmap(HICON icon);

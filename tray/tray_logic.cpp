@@ -65,7 +65,8 @@ void make_instance_name(char (&name)[TOOLTIP_SIZE], const char* device) {
   static_assert(TITLE_MAX + 1 + DEVICE_IN_NAME_MAX < TOOLTIP_SIZE);
 }
 
-TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam, unsigned taskbar_created) {
+  if (taskbar_created != 0 && message == taskbar_created) return TrayAction::taskbar_created;
   switch (message) {
     case WM_CREATE_CODE: return TrayAction::create;
     case WM_DESTROY_CODE: return TrayAction::destroy;
@@ -78,6 +79,22 @@ TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam)
     case WM_COMMAND_CODE: return decide_command(wparam, lparam);
     default: return TrayAction::pass_on;
   }
+}
+
+std::size_t cp1252_to_utf16(const char* text, char16_t* out, std::size_t out_size) {
+  // 0x80 to 0x9F; the five bytes that 1252 leaves undefined keep their own value, as Windows does.
+  static constexpr char16_t HIGH[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  if (out_size == 0) return 0;
+  std::size_t n = 0;
+  for (; text[n] != '\0' && n + 1 < out_size; ++n) {
+    const auto byte = static_cast<unsigned char>(text[n]);
+    out[n] = byte >= 0x80 && byte < 0xA0 ? HIGH[byte - 0x80] : static_cast<char16_t>(byte);
+  }
+  out[n] = 0;
+  return n;
 }
 
 WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer) {

@@ -40,12 +40,19 @@ enum class TrayAction {
   tick,               // set the tick event if the session is active
   session_lock, session_unlock,
   show_menu, post_lets_sleep,
+  taskbar_created,    // Explorer restarted: add the icon again
   lets_sleep, info, quit,
   ignore,             // handled, nothing to do
 };
 
-// What the window does with a message (the numbers are the platform's message codes).
-TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
+// What the window does with a message (the numbers are the platform's message codes);
+// taskbar_created is the message number registered for "TaskbarCreated" (0 if none).
+TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam, unsigned taskbar_created = 0);
+
+// Windows-1252 text as UTF-16, for the wide API on systems with another ANSI code page. Writes at
+// most out_size units including the terminating 0 and cuts what does not fit; returns the units
+// written without the 0.
+std::size_t cp1252_to_utf16(const char* text, char16_t* out, std::size_t out_size);
 
 // Compare-and-update: what a poll's answer means for the icon the tray shows.
 struct WatchStep {

@@ -14,7 +14,7 @@ class TrayWatcher : public WatcherPort {
   void show(bool sleeping) override {
     CheckMenuItem(tray.menu, CMD_SLEEPING, MF_BYCOMMAND | (sleeping ? MF_CHECKED : MF_UNCHECKED));
     tray.notify.hIcon = sleeping ? tray.sleeping_icon : tray.awake_icon;
-    Shell_NotifyIconA(NIM_MODIFY, &tray.notify);
+    tray_shell_notify(NIM_MODIFY, &tray.notify);
     UpdateWindow(tray.notify.hWnd);
   }
   void blink(unsigned duration_ms) override { blink_light(duration_ms); }

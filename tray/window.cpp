@@ -6,21 +6,36 @@
 #include "disk.h"
 #include "texts.h"
 
+BOOL(WINAPI* tray_shell_notify)(DWORD, PNOTIFYICONDATAA) = Shell_NotifyIconA;
+
 namespace {
 
 void build_menu() {
   HMENU menu = CreatePopupMenu();
-  AppendMenuA(menu, MF_STRING | MF_DEFAULT, CMD_LETS_SLEEP, MENU_LETS_SLEEP);
+  append_menu_item(menu, MF_STRING | MF_DEFAULT, CMD_LETS_SLEEP, MENU_LETS_SLEEP);
   SetMenuItemBitmaps(menu, CMD_LETS_SLEEP, MF_BYCOMMAND, tray.sleeping_bitmap, tray.sleeping_bitmap);
-  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(menu, MF_STRING | MF_GRAYED, CMD_SLEEPING, MENU_SLEEPING);
-  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(menu, MF_STRING, CMD_INFO, MENU_INFO);
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  append_menu_item(menu, MF_STRING | MF_GRAYED, CMD_SLEEPING, MENU_SLEEPING);
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  append_menu_item(menu, MF_STRING, CMD_INFO, MENU_INFO);
   SetMenuItemBitmaps(menu, CMD_INFO, MF_BYCOMMAND, tray.app_bitmap, tray.app_bitmap);
-  AppendMenuA(menu, MF_STRING, CMD_QUIT, MENU_QUIT);
+  append_menu_item(menu, MF_STRING, CMD_QUIT, MENU_QUIT);
   SetMenuItemBitmaps(menu, CMD_QUIT, MF_BYCOMMAND, tray.awake_bitmap, tray.awake_bitmap);
   SetMenuDefaultItem(menu, CMD_LETS_SLEEP, FALSE);
   tray.menu = menu;
+}
+
+// Adds the icon to the notification area, which may not exist yet when the program starts with
+// the user's logon, or may have been re-created by an Explorer restart. It shows the state last seen.
+void add_icon() { tray.icon_added = tray_shell_notify(NIM_ADD, &tray.notify) != FALSE; }
+
+void register_session_notifications(HWND window) {
+  tray.wtsapi = load_system_library(L"wtsapi32.dll");
+  if (tray.wtsapi == nullptr) return;
+  using RegisterFunction = BOOL(WINAPI*)(HWND, DWORD);
+  auto register_notification = reinterpret_cast<RegisterFunction>(
+      reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSRegisterSessionNotification")));
+  if (register_notification) register_notification(window, NOTIFY_FOR_THIS_SESSION);
 }
 
 void on_create(HWND window) {
@@ -32,7 +47,9 @@ void on_create(HWND window) {
   tray.notify.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   tray.notify.uCallbackMessage = WM_TRAYNOTIFY;
   tray.notify.hIcon = tray.awake_icon;
-  Shell_NotifyIconA(NIM_ADD, &tray.notify);
+  add_icon();
+  // An elevated window gets the message from a non-elevated Explorer only when it lets it through.
+  if (tray.taskbar_created) ChangeWindowMessageFilterEx(window, tray.taskbar_created, MSGFLT_ALLOW, nullptr);
 
   const char* name = tray.notify.szTip;
   tray.tick_event = CreateEventA(nullptr, FALSE, FALSE, tick_event_name(name));
@@ -42,7 +59,7 @@ void on_create(HWND window) {
 
   tray.worker_thread = CreateThread(nullptr, 0, power_watcher, nullptr, 0, nullptr);
   SetTimer(window, POLL_TIMER_ID, POLL_PERIOD_MS, nullptr);
-  WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+  register_session_notifications(window);
 }
 
 void close_handle(HANDLE& handle) {
@@ -67,13 +84,15 @@ void on_destroy(HWND window) {
   close_handle(tray.idle_event);
   close_handle(tray.tick_event);
   disk_close(tray.drive);
-  Shell_NotifyIconA(NIM_DELETE, &tray.notify);
+  tray_shell_notify(NIM_DELETE, &tray.notify);
   DestroyMenu(tray.menu);
   tray.menu = nullptr;
   DeleteObject(tray.sleeping_bitmap);
   DeleteObject(tray.awake_bitmap);
   DeleteObject(tray.app_bitmap);
   close_handle(tray.mutex);
+  if (tray.wtsapi) FreeLibrary(tray.wtsapi);
+  tray.wtsapi = nullptr;
   PostQuitMessage(0);
 }
 
@@ -91,21 +110,25 @@ void lets_sleep() {
   drive_standby(tray.drive);
 }
 
+void on_tick() {
+  if (!tray.icon_added) add_icon();
+  if (tray.session_active) SetEvent(tray.tick_event);
+}
+
 }  // namespace
 
 LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (decide(message, wparam, lparam)) {
+  switch (decide(message, wparam, lparam, tray.taskbar_created)) {
     case TrayAction::create: on_create(window); return 0;
     case TrayAction::destroy: on_destroy(window); return 0;
-    case TrayAction::tick:
-      if (tray.session_active) SetEvent(tray.tick_event);
-      return 0;
+    case TrayAction::tick: on_tick(); return 0;
+    case TrayAction::taskbar_created: add_icon(); return 0;
     case TrayAction::session_lock: tray.session_active = 0; return 0;
     case TrayAction::session_unlock: tray.session_active = 1; return 0;
     case TrayAction::show_menu: show_menu(window); return 0;
     case TrayAction::post_lets_sleep: PostMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0); return 0;
     case TrayAction::lets_sleep: lets_sleep(); return 0;
-    case TrayAction::info: MessageBoxA(window, INFO_TEXT, tray.notify.szTip, MB_OK); return 0;
+    case TrayAction::info: show_message(window, INFO_TEXT, tray.notify.szTip, MB_OK); return 0;
     case TrayAction::quit: DestroyWindow(window); return 0;
     case TrayAction::ignore: return 0;
     case TrayAction::pass_on: break;

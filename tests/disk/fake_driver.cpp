@@ -187,7 +187,7 @@ FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> d
         (!data_in && bridge != Bridge::ignores_ck_cond))
       sense = sat_sense(bridge, out_regs);
     out[2] = sense.empty() ? 0x00 : 0x02;  // GOOD, or CHECK CONDITION with sense data
-    std::memcpy(out + layout.sense_at, sense.data(), std::min<std::size_t>(sense.size(), SCSI_SENSE_SIZE));
+    if (!sense.empty()) std::memcpy(out + layout.sense_at, sense.data(), std::min<std::size_t>(sense.size(), SCSI_SENSE_SIZE));
     if (data_in && sense.empty() && !data.empty())
       std::memcpy(out + layout.data_at, data.data(), std::min<std::size_t>(data.size(), call.out_size - layout.data_at));
     returned = call.out_size;

@@ -5,35 +5,46 @@
 set -uo pipefail
 exe=$1 probe=$2 work=$3
 mkdir -p "$work"
-report="$work/report.txt" ready="$work/ready" shot="$work/tray.png"
-rm -f "$report" "$ready" "$shot"
+report="$work/report.txt" ready="$work/ready"
+rm -f "$report" "$ready" "$work"/*.png
 desktop="e2e$$"
 
 to_windows() { winepath -w "$1" 2>/dev/null; }
+
+# The drive under Wine cannot be asked, so it reads as in standby: the notification area at the
+# right end of the taskbar shows the dark blue platter with the yellow moon.
+standby_icon_shown() {
+  local pixels navy yellow
+  pixels=$(convert "$1" -crop 120x30+680+570 +repage txt:- 2>/dev/null)
+  navy=$(grep -ci '#000080' <<<"$pixels")
+  yellow=$(grep -ci '#FFFF00' <<<"$pixels")
+  echo "navy $navy, yellow $yellow pixels" >&2
+  [ "$navy" -ge 10 ] && [ "$yellow" -ge 3 ]
+}
 
 timeout 150 wine explorer "/desktop=$desktop,800x600" "$probe" "$(to_windows "$report")" "$(to_windows "$exe")" \
   "$(to_windows "$ready")" >/dev/null 2>&1 &
 runner=$!
 
-tray_ok=0
-for _ in $(seq 600); do
-  [ -e "$ready" ] && break
-  kill -0 $runner 2>/dev/null || break
+screens=()
+while kill -0 $runner 2>/dev/null; do
+  if [ -s "$ready" ]; then
+    moment=$(tr -d '\r\n' <"$ready")
+    sleep 1  # the taskbar draws
+    import -display "$DISPLAY" -window root "$work/$moment.png" 2>/dev/null
+    case "$moment" in
+      tray | restored) standby_icon_shown "$work/$moment.png" && screens+=("ok $moment: standby icon shown") \
+                         || screens+=("FAIL $moment: standby icon shown") ;;
+      removed) standby_icon_shown "$work/$moment.png" && screens+=("FAIL removed: icon gone") \
+                 || screens+=("ok removed: icon gone") ;;
+    esac
+    rm -f "$ready"
+  fi
   sleep 0.1
 done
-if [ -e "$ready" ]; then
-  sleep 2  # the taskbar draws the icon
-  import -display "$DISPLAY" -window root "$shot" 2>/dev/null
-  # The drive under Wine cannot be asked, so it reads as in standby: the tray shows the dark blue
-  # platter with the yellow moon, in the notification area at the right end of the taskbar.
-  pixels=$(convert "$shot" -crop 120x30+680+570 +repage txt:- 2>/dev/null)
-  navy=$(grep -ci '#000080' <<<"$pixels")
-  yellow=$(grep -ci '#FFFF00' <<<"$pixels")
-  [ "$navy" -ge 10 ] && [ "$yellow" -ge 3 ] && tray_ok=1
-  rm -f "$ready"
-fi
 wait $runner
 
-tr -d "\r" <"$report" 2>/dev/null
-echo "tray icon in the notification area: $([ $tray_ok -eq 1 ] && echo ok || echo FAIL) (navy ${navy:-0}, yellow ${yellow:-0} pixels)"
-tr -d '\r' <"$report" | grep -qx 'done 0' 2>/dev/null && [ $tray_ok -eq 1 ]
+tr -d '\r' <"$report" 2>/dev/null
+printf '%s\n' "${screens[@]}"
+[ ${#screens[@]} -eq 3 ] || echo "FAIL: ${#screens[@]} of 3 screenshots taken"
+tr -d '\r' <"$report" | grep -qx 'done 0' && [ ${#screens[@]} -eq 3 ] && ! printf '%s\n' "${screens[@]}" | grep -q '^FAIL'

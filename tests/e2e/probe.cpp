@@ -3,9 +3,12 @@
 //
 //   probe REPORT SPINDWART_EXE READY_FILE
 //
-// After the first instance is up it writes READY_FILE and waits for it to vanish, so that the
-// caller can take a screenshot of the tray in between.
+// Where the caller must look at the screen, it writes the name of the moment into READY_FILE and
+// waits for the file to vanish: "tray" (the icon is up), "removed" (the probe has taken the icon
+// out of the notification area, as a crashing Explorer would lose it) and "restored" (after the
+// "TaskbarCreated" message that a new Explorer sends).
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -50,10 +53,13 @@ DWORD exit_code_within(HANDLE process, DWORD timeout_ms) {
   return code;
 }
 
-struct Box {
-  HWND dialog;
-  std::string caption;
-};
+void pause_for_screenshot(const char* ready_file, const char* moment) {
+  if (FILE* ready = std::fopen(ready_file, "w")) {
+    std::fputs(moment, ready);
+    std::fclose(ready);
+  }
+  wait_for([&] { return GetFileAttributesA(ready_file) == INVALID_FILE_ATTRIBUTES; }, 30000);
+}
 
 // A message box is a dialog whose static control 0xFFFF holds the text.
 HWND find_message_box(const char* caption) { return FindWindowA("#32770", caption); }
@@ -81,9 +87,19 @@ int main(int argc, char** argv) {
   check(window != nullptr, "hidden window with class and title \"Spindwart V7 /dev/hda\"");
   check(window != nullptr && !IsWindowVisible(window), "the window is never shown");
 
-  // Let the caller look at the tray.
-  if (FILE* ready = std::fopen(ready_file, "w")) std::fclose(ready);
-  wait_for([&] { return GetFileAttributesA(ready_file) == INVALID_FILE_ATTRIBUTES; }, 30000);
+  pause_for_screenshot(ready_file, "tray");
+
+  // Explorer restarts: the icon is gone until the new taskbar announces itself.
+  NOTIFYICONDATAA icon{};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = window;
+  icon.uID = 0;
+  check(Shell_NotifyIconA(NIM_DELETE, &icon) != FALSE, "icon taken out of the notification area");
+  Sleep(1000);
+  pause_for_screenshot(ready_file, "removed");
+  PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  Sleep(1500);
+  pause_for_screenshot(ready_file, "restored");
 
   // A second start for the same drive hands over and exits at once; the first keeps running.
   HANDLE second = start(exe, "/dev/hda");

@@ -94,6 +94,29 @@ TEST(Decide, MessageTable) {
   }
 }
 
+TEST(Decide, TaskbarCreatedIsTheRegisteredMessageOnly) {
+  EXPECT_EQ(decide(0xC0DE, 0, 0, 0xC0DE), TrayAction::taskbar_created);
+  EXPECT_EQ(decide(0xC0DF, 0, 0, 0xC0DE), TrayAction::pass_on);
+  EXPECT_EQ(decide(0xC0DE, 0, 0, 0), TrayAction::pass_on);  // not registered
+  EXPECT_EQ(decide(0x0113, 1, 0, 0xC0DE), TrayAction::tick);
+  EXPECT_EQ(decide(0, 0, 0, 0), TrayAction::pass_on);       // WM_NULL never counts as registered
+}
+
+TEST(Texts, Windows1252ToUtf16) {
+  char16_t out[16];
+  EXPECT_EQ(cp1252_to_utf16("&Tsch\xFCss", out, 16), 8u);
+  EXPECT_EQ(std::u16string(out), u"&Tsch\u00FCss");
+  cp1252_to_utf16("\x80\x81\x8A\x9F\xA0\xDF\xFF", out, 16);
+  EXPECT_EQ(std::u16string(out), u"\u20AC\u0081\u0160\u0178\u00A0\u00DF\u00FF");
+  // Cut to the room there is, always terminated.
+  EXPECT_EQ(cp1252_to_utf16("abcdef", out, 4), 3u);
+  EXPECT_EQ(std::u16string(out), u"abc");
+  out[0] = u'x';
+  EXPECT_EQ(cp1252_to_utf16("abc", out, 1), 0u);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(cp1252_to_utf16("abc", out, 0), 0u);
+}
+
 TEST(WatchStep, StandbyAtStartWakeAndNoChange) {
   // At start the tray shows the awake icon.
   WatchStep s = watch_step(false, 1);

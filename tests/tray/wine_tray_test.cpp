@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,9 @@ TEST_F(TrayWindow, HiddenWindowNotifyRecordAndMenu) {
     EXPECT_EQ((item.fState & MFS_DEFAULT) != 0, ids[i] == 1010);
   }
   EXPECT_EQ(GetMenuDefaultItem(tray.menu, FALSE, 0), 1010u);
+  wchar_t wide[32] = {};
+  GetMenuStringW(tray.menu, CMD_QUIT, wide, 32, MF_BYCOMMAND);
+  EXPECT_EQ(std::wstring(wide), L"&Tsch\u00FCss");
 
   BITMAP bitmap{};
   ASSERT_TRUE(GetObjectA(tray.awake_bitmap, sizeof bitmap, &bitmap));
@@ -216,6 +220,108 @@ TEST_F(TrayWindow, SecondLetsSleepWithoutATickWaitsTheFullIdleWait) {
   EXPECT_EQ(standby_commands(fake).size(), 4u);
   EXPECT_GE(waited, 1400u);
   EXPECT_LT(waited, 3000u);
+}
+
+// Plays a notification area: refuses NIM_ADD while `missing` says so, and records what it is asked.
+struct NotificationArea {
+  static inline bool missing = false;
+  static inline std::vector<std::pair<DWORD, HICON>> calls;
+  static BOOL WINAPI notify(DWORD message, PNOTIFYICONDATAA data) {
+    calls.emplace_back(message, data->hIcon);
+    return !(missing && message == NIM_ADD);
+  }
+  static std::size_t adds() {
+    std::size_t n = 0;
+    for (const auto& call : calls) n += call.first == NIM_ADD;
+    return n;
+  }
+};
+
+TEST(TrayIcon, AddedOnALaterTickWhenTheNotificationAreaIsNotThereYet) {
+  FakeDriver fake;
+  fake.on(IOCTL_ATA_PASS_THROUGH, ata_power_mode(0xFF));
+  tray_shell_notify = NotificationArea::notify;
+  NotificationArea::calls.clear();
+  NotificationArea::missing = true;
+  ASSERT_TRUE(tray_start(GetModuleHandleA(nullptr), "/dev/hda"));
+  EXPECT_EQ(NotificationArea::adds(), 1u);
+  EXPECT_TRUE(pump_until([] { return NotificationArea::adds() >= 3; }, 3000));  // tried again on ticks
+  NotificationArea::missing = false;
+  EXPECT_TRUE(pump_until([] { return tray.icon_added; }, 3000));
+  const std::size_t adds = NotificationArea::adds();
+  pump(1000);
+  EXPECT_EQ(NotificationArea::adds(), adds);  // and no more once it is there
+  EXPECT_EQ(NotificationArea::calls.back().first, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(NotificationArea::calls.back().second, tray.awake_icon);
+  SendMessageA(tray.notify.hWnd, WM_COMMAND, CMD_QUIT, 0);
+  EXPECT_EQ(tray_run(), 0);
+  tray_shell_notify = Shell_NotifyIconA;
+}
+
+TEST(TrayIcon, AddedAgainWithTheLastStateWhenExplorerRestarts) {
+  FakeDriver fake;
+  fake.on(IOCTL_ATA_PASS_THROUGH, ata_power_mode(0x00));
+  tray_shell_notify = NotificationArea::notify;
+  NotificationArea::calls.clear();
+  NotificationArea::missing = false;
+  ASSERT_TRUE(tray_start(GetModuleHandleA(nullptr), "/dev/hda"));
+  ASSERT_TRUE(pump_until([] { return tray.notify.hIcon == tray.sleeping_icon; }, 3000));
+  ASSERT_NE(tray.taskbar_created, 0u);
+  EXPECT_EQ(tray.taskbar_created, RegisterWindowMessageA("TaskbarCreated"));
+  // What Explorer broadcasts to every top-level window when it has made a new taskbar.
+  PostMessageA(HWND_BROADCAST, tray.taskbar_created, 0, 0);
+  EXPECT_TRUE(pump_until([] { return NotificationArea::adds() == 2; }, 3000));
+  EXPECT_EQ(NotificationArea::calls.back().second, tray.sleeping_icon);
+  SendMessageA(tray.notify.hWnd, WM_COMMAND, CMD_QUIT, 0);
+  EXPECT_EQ(tray_run(), 0);
+  tray_shell_notify = Shell_NotifyIconA;
+}
+
+std::wstring box_text, box_caption;
+
+DWORD WINAPI read_and_close_info_box(void*) {
+  for (int i = 0; i < 200; ++i) {
+    Sleep(20);
+    if (HWND box = FindWindowW(L"#32770", L"Spindwart V7 /dev/hda")) {
+      static wchar_t buffer[4096];
+      GetDlgItemTextW(box, 0xFFFF, buffer, 4096);
+      box_text = buffer;
+      GetWindowTextW(box, buffer, 4096);
+      box_caption = buffer;
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// The user's texts through the wide API; run again under another ANSI code page (932 or 1251).
+TEST(TrayCodePage, MenuAndMessageBoxesReadRightInAnyCodePage) {
+  FakeDriver fake;
+  fake.on(IOCTL_ATA_PASS_THROUGH, ata_power_mode(0xFF));
+  ASSERT_TRUE(tray_start(GetModuleHandleA(nullptr), "/dev/hda"));
+  wchar_t text[64] = {};
+  GetMenuStringW(tray.menu, CMD_QUIT, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(std::wstring(text), L"&Tsch\u00FCss") << "code page " << GetACP();
+
+  // The information box: a helper reads it and closes it.
+  box_text.clear();
+  box_caption.clear();
+  HANDLE reader = CreateThread(nullptr, 0, read_and_close_info_box, nullptr, 0, nullptr);
+  SendMessageA(tray.notify.hWnd, WM_COMMAND, CMD_INFO, 0);
+  WaitForSingleObject(reader, 5000);
+  CloseHandle(reader);
+  EXPECT_EQ(box_caption, L"Spindwart V7 /dev/hda");
+  EXPECT_NE(box_text.find(L"Ich \u00FCbernehme keine Haftung f\u00FCr Sch\u00E4den"), std::wstring::npos);
+  EXPECT_NE(box_text.find(L"Au\u00DFerdem rennt"), std::wstring::npos);
+  SendMessageA(tray.notify.hWnd, WM_COMMAND, CMD_QUIT, 0);
+  EXPECT_EQ(tray_run(), 0);
+}
+
+TEST(TrayCodePage, ThisRunsUnderTheCodePageItWasMeantFor) {
+  const char* expected = std::getenv("EXPECTED_ACP");
+  if (expected == nullptr) GTEST_SKIP() << "run without a code page to check";
+  EXPECT_EQ(GetACP(), static_cast<UINT>(std::atoi(expected)));
 }
 
 // A blink is under way when "Tschüss" comes: shutdown lets it finish, so the light is restored
