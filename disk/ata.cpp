@@ -127,6 +127,16 @@ constexpr std::uint8_t SCSI_DATA_UNSPECIFIED = 2;
 constexpr std::uint8_t SCSI_STATUS_GOOD = 0;
 constexpr std::uint8_t SENSE_ATA_STATUS_RETURN = 0x09;
 
+// Where a sense format puts the returned registers, in IDEREGS order (Error, SectorCount,
+// SectorNumber, CylLow, CylHigh, DriveHead, Status); Reserved stays as it was.
+using RegisterPlaces = std::uint8_t[7];
+constexpr RegisterPlaces STATUS_RETURN_DESCRIPTOR_PLACES = {3, 5, 7, 9, 11, 12, 13};
+constexpr RegisterPlaces FIXED_SENSE_PLACES = {3, 6, 9, 10, 11, 5, 4};
+
+void copy_registers(const std::uint8_t* from, const RegisterPlaces& places, std::uint8_t regs[IDEREGS_SIZE]) {
+  for (int i = 0; i < 7; ++i) regs[i] = from[places[i]];
+}
+
 // Descriptor format: the ATA Status Return descriptor among those that fit in the sense data.
 bool descriptor_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]) {
   if (size < 8) return false;
@@ -134,14 +144,7 @@ bool descriptor_registers(const std::uint8_t* sense, std::size_t size, std::uint
   for (std::size_t at = 8; at + 2 <= end;) {
     const std::size_t length = 2 + static_cast<std::size_t>(sense[at + 1]);
     if (sense[at] == SENSE_ATA_STATUS_RETURN && length >= 14 && at + 14 <= end) {
-      const std::uint8_t* d = sense + at;
-      regs[REG_ERROR] = d[3];
-      regs[REG_SECTOR_COUNT] = d[5];
-      regs[REG_SECTOR_NUMBER] = d[7];
-      regs[REG_CYL_LOW] = d[9];
-      regs[REG_CYL_HIGH] = d[11];
-      regs[REG_DRIVE_HEAD] = d[12];
-      regs[REG_STATUS] = d[13];
+      copy_registers(sense + at, STATUS_RETURN_DESCRIPTOR_PLACES, regs);
       return true;
     }
     at += length;
@@ -153,13 +156,7 @@ bool descriptor_registers(const std::uint8_t* sense, std::size_t size, std::uint
 // command-specific field, when the additional sense code says they are there (0x00/0x1D).
 bool fixed_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t regs[IDEREGS_SIZE]) {
   if (size < 14 || sense[7] < 6 || sense[12] != 0x00 || sense[13] != 0x1D) return false;
-  regs[REG_ERROR] = sense[3];
-  regs[REG_STATUS] = sense[4];
-  regs[REG_DRIVE_HEAD] = sense[5];
-  regs[REG_SECTOR_COUNT] = sense[6];
-  regs[REG_SECTOR_NUMBER] = sense[9];
-  regs[REG_CYL_LOW] = sense[10];
-  regs[REG_CYL_HIGH] = sense[11];
+  copy_registers(sense, FIXED_SENSE_PLACES, regs);
   return true;
 }
 
