@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Runs autostart-install.cmd and autostart-remove.cmd under Wine's cmd, as a user would from a prompt.
 
-First against Wine's own schtasks (the task appears in and leaves Wine's task store), then with
-tool_recorder.exe standing in for schtasks.exe, net.exe and powershell.exe, which shows the exact
-command lines, the task file the script writes and the way through the elevation request.
+tool_recorder.exe stands in for schtasks.exe, net.exe and powershell.exe: it shows the exact command
+lines, the task file that the script hands to schtasks, and the way through the elevation request.
+Wine 8's own schtasks cannot serve: it keeps no trigger or action of a task, and its Schedule service
+often fails to start (ERROR_SERVICE_DATABASE_LOCKED, or a time-out in a new prefix).
+Names that are no drive are refused before any program runs, so those cases need no stand-in.
 
   autostart_test.py --bits 64|32 --exe SPINDWART.EXE --recorder RECORDER.EXE --scripts PACKAGING_DIR
                     --work DIR --prefix WINEPREFIX
@@ -95,47 +97,27 @@ class Wine:
         return done.stdout.decode("latin-1").strip()
 
 
-def task_store(prefix):
-    store = os.path.join(prefix, "drive_c/windows/system32/tasks")
-    return set(os.listdir(store)) if os.path.isdir(store) else set()
-
-
-def with_wine_schtasks(wine, folder):
-    """Wine's own schtasks takes the task and deletes it again. Wine 8 starts its Schedule service only
-    on every other request (ERROR_SERVICE_DATABASE_LOCKED in between), so a run that schtasks refused
-    is repeated; the script must then have said so and returned 1."""
-    store_before = task_store(wine.prefix)
-    for line, done, refused, there in (("autostart-install.cmd /dev/sdb", installed, not_installed, True),
-                                       ("autostart-remove.cmd /dev/sdb", removed, not_removed, False)):
-        for attempt in range(6):
-            code, out = wine.run(folder, line)
-            if code == 0:
-                break
-            check(code == 1 and out == [refused("/dev/sdb")], f"{line}, schtasks refused: {code} {out}")
-        check(code == 0 and out == [done("/dev/sdb")], f"{line}: {code} {out}")
-        check((task("/dev/sdb") in task_store(wine.prefix)) == there, f"{line}: Wine's task store {task_store(wine.prefix)}")
-
-    # Names that are not drives, typed the ways a prompt passes them on: each is refused before
-    # anything runs, and nothing of it ever runs as a command.
+def refused_names(wine, folder, rec):
+    # Names that are not drives, typed the ways a prompt passes them on: each is refused before any
+    # program runs, and nothing of it ever runs as a command.
     marker = os.path.join(folder, "marker")
     for arguments in ('"/dev/s b"', '"/dev/sdb"" & echo INJECTED>marker & "', "/dev/sdb^&echo INJECTED^>marker",
                       '"/dev/sdb & echo INJECTED>marker"', '"/dev/sdb" "/dev/sdc"', "/dev/sdb extra",
                       "/dev/scd16", "/dev/scd01", "/DEV/SDB", "sdb", "/dev/sd", "/dev/sdbb", "--remove"):
         for script in ("autostart-install.cmd", "autostart-remove.cmd"):
-            code, out = wine.run(folder, f"{script} {arguments}")
-            check(code == 2 and out == [UNKNOWN], f"{script} {arguments}: {code} {out}")
+            code, out = wine.run(folder, f"{script} {arguments}", rec.env())
+            check(code == 2 and out == [UNKNOWN] and rec.calls() == [], f"{script} {arguments}: {code} {out} {rec.calls()}")
             check(not os.path.exists(marker) and not any("INJECTED" in l for l in out),
                   f"{script} {arguments}: ran a command from the drive name")
             if os.path.exists(marker):
                 os.remove(marker)
-    check(task_store(wine.prefix) == store_before, "the refused names left tasks behind")
 
     lone = os.path.join(os.path.dirname(folder), "scripts only")
     os.makedirs(lone, exist_ok=True)
     for name in ("autostart-install.cmd", "autostart-remove.cmd"):
         shutil.copy(os.path.join(folder, name), lone)
-    code, out = wine.run(lone, "autostart-install.cmd /dev/sdb")
-    check(code == 1 and out == [MISSING], f"install without spindwart.exe: {code} {out}")
+    code, out = wine.run(lone, "autostart-install.cmd /dev/sdb", rec.env())
+    check(code == 1 and out == [MISSING] and rec.calls() == [], f"install without spindwart.exe: {code} {out}")
 
 
 class Recorder:
@@ -230,76 +212,75 @@ def check_task_file(path, device, folder, user):
           f"{what}: one trigger and one action")
 
 
-def with_recorder(wine, folder, recorder, sysdir):
+def recorded(wine, folder, rec):
     schtasks = '"C:\\windows\\System32\\schtasks.exe"'
     net = ['NET', '"C:\\windows\\System32\\net.exe" session']
     user = wine.echo("%USERDOMAIN%\\%USERNAME%")
     temp = re.escape(wine.echo("%TEMP%"))
-    with Recorder(sysdir, recorder, os.path.join(os.path.dirname(folder), "calls")) as rec:
-        code, out = wine.run(folder, "autostart-install.cmd /dev/sdb", rec.env())
+    code, out = wine.run(folder, "autostart-install.cmd /dev/sdb", rec.env())
+    calls = rec.calls()
+    check(code == 0 and out == [installed("/dev/sdb")], f"install, recorded: {code} {out}")
+    check(len(calls) == 2 and calls[0] == net, f"install asks net first: {calls}")
+    xml = None
+    if len(calls) == 2:
+        match = re.fullmatch(schtasks.replace("\\", "\\\\") + r' /create /tn "Spindwart V7 _dev_sdb" /xml "(' +
+                             temp + r'\\spindwart-task-\d+\.xml)" /f', calls[1][1])
+        check(calls[1][0] == "SCHTASKS" and match is not None, f"schtasks command line: {calls[1]}")
+        xml = match and match.group(1)
+    check_task_file(rec.task_file(), "/dev/sdb", folder, user)
+    if xml:
+        leftover = os.path.join(wine.prefix, "drive_c", xml[3:].replace("\\", "/"))
+        check(not os.path.exists(leftover), f"the task file stays behind: {leftover}")
+
+    code, out = wine.run(folder, "autostart-install.cmd /dev/sdb", rec.env(EXIT_SCHTASKS=1))
+    check(code == 1 and out == [not_installed("/dev/sdb")], f"schtasks fails: {code} {out}")
+    code, out = wine.run(folder, "autostart-remove.cmd /dev/sdb", rec.env(EXIT_SCHTASKS=1))
+    check(code == 1 and out == [not_removed("/dev/sdb")], f"schtasks finds no task: {code} {out}")
+
+    # No drive given is /dev/hda; a quoted name is the name.
+    for line, device in (("autostart-install.cmd", "/dev/hda"), ('autostart-install.cmd "/dev/scd15"', "/dev/scd15")):
+        code, out = wine.run(folder, line, rec.env())
+        check(code == 0 and out == [installed(device)], f"{line}, recorded: {code} {out}")
+        check(len(rec.calls()) == 2 and f'/create /tn "{task(device)}" /xml' in rec.calls()[-1][1],
+              f"{line}: {rec.calls()}")
+        check_task_file(rec.task_file(), device, folder, user)
+
+    code, out = wine.run(folder, "autostart-remove.cmd /dev/sdb", rec.env())
+    check(code == 0 and out == [removed("/dev/sdb")], f"remove, recorded: {code} {out}")
+    check(rec.calls() == [net, ["SCHTASKS", schtasks + ' /delete /tn "Spindwart V7 _dev_sdb" /f']],
+          f"remove command lines: {rec.calls()}")
+
+    # Without administrator rights: the script asks PowerShell to start an elevated copy of itself
+    # with the checked drive name, and reports how that copy did.
+    powershell = ('"C:\\windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe" -NoLogo -NoProfile '
+                  '-NonInteractive -ExecutionPolicy Bypass -Command "try { $p = Start-Process -FilePath '
+                  '($env:SystemRoot + \'\\System32\\cmd.exe\') -ArgumentList (\'/d /c \\"\\"\' + '
+                  '$env:SPINDWART_SELF + \'\\" \' + $env:SPINDWART_ARGS + \'\\"\') -Verb RunAs -Wait -PassThru; '
+                  'exit $p.ExitCode } catch { exit 1223 }"')
+    for script, mode, device in (("autostart-install.cmd", "install", "/dev/sdc"),
+                                 ("autostart-remove.cmd", "remove", "/dev/sdc")):
+        code, out = wine.run(folder, f"{script} {device}", rec.env(EXIT_NET=2, ELEVATE=1))
         calls = rec.calls()
-        check(code == 0 and out == [installed("/dev/sdb")], f"install, recorded: {code} {out}")
-        check(len(calls) == 2 and calls[0] == net, f"install asks net first: {calls}")
-        xml = None
-        if len(calls) == 2:
-            match = re.fullmatch(schtasks.replace("\\", "\\\\") + r' /create /tn "Spindwart V7 _dev_sdb" /xml "(' +
-                                 temp + r'\\spindwart-task-\d+\.xml)" /f', calls[1][1])
-            check(calls[1][0] == "SCHTASKS" and match is not None, f"schtasks command line: {calls[1]}")
-            xml = match and match.group(1)
-        check_task_file(rec.task_file(), "/dev/sdb", folder, user)
-        if xml:
-            leftover = os.path.join(wine.prefix, "drive_c", xml[3:].replace("\\", "/"))
-            check(not os.path.exists(leftover), f"the task file stays behind: {leftover}")
-
-        code, out = wine.run(folder, "autostart-install.cmd /dev/sdb", rec.env(EXIT_SCHTASKS=1))
-        check(code == 1 and out == [not_installed("/dev/sdb")], f"schtasks fails: {code} {out}")
-        code, out = wine.run(folder, "autostart-remove.cmd /dev/sdb", rec.env(EXIT_SCHTASKS=1))
-        check(code == 1 and out == [not_removed("/dev/sdb")], f"schtasks finds no task: {code} {out}")
-
-        # No drive given is /dev/hda; a quoted name is the name.
-        for line, device in (("autostart-install.cmd", "/dev/hda"), ('autostart-install.cmd "/dev/scd15"', "/dev/scd15")):
-            code, out = wine.run(folder, line, rec.env())
-            check(code == 0 and out == [installed(device)], f"{line}, recorded: {code} {out}")
-            check(len(rec.calls()) == 2 and f'/create /tn "{task(device)}" /xml' in rec.calls()[-1][1],
-                  f"{line}: {rec.calls()}")
+        want = installed(device) if mode == "install" else removed(device)
+        check(code == 0 and out == [want], f"{script} elevated: {code} {out}")
+        check(len(calls) == 4 and calls[0] == net and calls[2] == net, f"{script} elevated: {calls}")
+        elevated = open(os.path.join(rec.log, "elevated.txt"), encoding="latin-1").read().split("\n")
+        check([l.strip() for l in elevated if l.strip()] == [want], f"{script}: the elevated copy says {elevated}")
+        if len(calls) == 4:
+            self_path = "SPINDWART_SELF=" + windows_path(folder) + "\\" + script
+            check(calls[1] == ["POWERSHELL", powershell, self_path, f"SPINDWART_ARGS={device} --elevated"],
+                  f"{script}: elevation request {calls[1]}")
+            check(calls[3][0] == "SCHTASKS" and f'/{"create" if mode == "install" else "delete"} /tn '
+                  f'"{task(device)}"' in calls[3][1], f"{script}: the elevated copy's schtasks {calls[3]}")
+        if mode == "install":
             check_task_file(rec.task_file(), device, folder, user)
 
-        code, out = wine.run(folder, "autostart-remove.cmd /dev/sdb", rec.env())
-        check(code == 0 and out == [removed("/dev/sdb")], f"remove, recorded: {code} {out}")
-        check(rec.calls() == [net, ["SCHTASKS", schtasks + ' /delete /tn "Spindwart V7 _dev_sdb" /f']],
-              f"remove command lines: {rec.calls()}")
-
-        # Without administrator rights: the script asks PowerShell to start an elevated copy of itself
-        # with the checked drive name, and reports how that copy did.
-        powershell = ('"C:\\windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe" -NoLogo -NoProfile '
-                      '-NonInteractive -ExecutionPolicy Bypass -Command "try { $p = Start-Process -FilePath '
-                      '($env:SystemRoot + \'\\System32\\cmd.exe\') -ArgumentList (\'/d /c \\"\\"\' + '
-                      '$env:SPINDWART_SELF + \'\\" \' + $env:SPINDWART_ARGS + \'\\"\') -Verb RunAs -Wait -PassThru; '
-                      'exit $p.ExitCode } catch { exit 1223 }"')
-        for script, mode, device in (("autostart-install.cmd", "install", "/dev/sdc"),
-                                     ("autostart-remove.cmd", "remove", "/dev/sdc")):
-            code, out = wine.run(folder, f"{script} {device}", rec.env(EXIT_NET=2, ELEVATE=1))
-            calls = rec.calls()
-            want = installed(device) if mode == "install" else removed(device)
-            check(code == 0 and out == [want], f"{script} elevated: {code} {out}")
-            check(len(calls) == 4 and calls[0] == net and calls[2] == net, f"{script} elevated: {calls}")
-            elevated = open(os.path.join(rec.log, "elevated.txt"), encoding="latin-1").read().split("\n")
-            check([l.strip() for l in elevated if l.strip()] == [want], f"{script}: the elevated copy says {elevated}")
-            if len(calls) == 4:
-                self_path = "SPINDWART_SELF=" + windows_path(folder) + "\\" + script
-                check(calls[1] == ["POWERSHELL", powershell, self_path, f"SPINDWART_ARGS={device} --elevated"],
-                      f"{script}: elevation request {calls[1]}")
-                check(calls[3][0] == "SCHTASKS" and f'/{"create" if mode == "install" else "delete"} /tn '
-                      f'"{task(device)}"' in calls[3][1], f"{script}: the elevated copy's schtasks {calls[3]}")
-            if mode == "install":
-                check_task_file(rec.task_file(), device, folder, user)
-
-        for extra, what in (({"EXIT_POWERSHELL": 1223}, "elevation refused"), ({"EXIT_POWERSHELL": 9009}, "no PowerShell")):
-            code, out = wine.run(folder, "autostart-install.cmd /dev/sdc", rec.env(EXIT_NET=2, **extra))
-            check(code == 1 and out == [NO_RIGHTS], f"{what}: {code} {out}")
-            check([c[0] for c in rec.calls()] == ["NET", "POWERSHELL"], f"{what}: {rec.calls()}")
-        code, out = wine.run(folder, "autostart-install.cmd /dev/sdc", rec.env(EXIT_NET=2, EXIT_POWERSHELL=1))
-        check(code == 1 and out == [not_installed("/dev/sdc")], f"the elevated copy fails: {code} {out}")
+    for extra, what in (({"EXIT_POWERSHELL": 1223}, "elevation refused"), ({"EXIT_POWERSHELL": 9009}, "no PowerShell")):
+        code, out = wine.run(folder, "autostart-install.cmd /dev/sdc", rec.env(EXIT_NET=2, **extra))
+        check(code == 1 and out == [NO_RIGHTS], f"{what}: {code} {out}")
+        check([c[0] for c in rec.calls()] == ["NET", "POWERSHELL"], f"{what}: {rec.calls()}")
+    code, out = wine.run(folder, "autostart-install.cmd /dev/sdc", rec.env(EXIT_NET=2, EXIT_POWERSHELL=1))
+    check(code == 1 and out == [not_installed("/dev/sdc")], f"the elevated copy fails: {code} {out}")
 
 
 def main():
@@ -327,8 +308,9 @@ def main():
     shutil.copy(args.exe, os.path.join(folder, "spindwart.exe"))
 
     wine = Wine(args.bits, prefix)
-    with_wine_schtasks(wine, folder)
-    with_recorder(wine, folder, args.recorder, sysdir)
+    with Recorder(sysdir, args.recorder, os.path.join(args.work, "calls")) as rec:
+        refused_names(wine, folder, rec)
+        recorded(wine, folder, rec)
     print(f"{len(failures)} failure(s)")
     return 1 if failures else 0
 
