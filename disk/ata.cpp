@@ -22,6 +22,19 @@ int fail(int error) {
   return -1;
 }
 
+// A refused request: ENODEV when the drive behind the handle is gone (unplugged, or the handle did
+// not survive hibernation), which says nothing about the route; otherwise route_error.
+int refused(int route_error) {
+  switch (disk_sys->last_error()) {
+    case SYS_ERROR_INVALID_HANDLE:
+    case SYS_ERROR_NOT_READY:
+    case SYS_ERROR_DEV_NOT_EXIST:
+    case SYS_ERROR_NO_SUCH_DEVICE:
+    case SYS_ERROR_DEVICE_NOT_CONNECTED: return fail(ENODEV);
+    default: return fail(route_error);
+  }
+}
+
 // Frees the IDE route's pages on every way out.
 struct Pages {
   void* p;
@@ -55,7 +68,7 @@ int ata_route_ata(const AtaLayout& layout, int handle, std::uint8_t regs[IDEREGS
   const std::uint32_t size = layout.data_at + static_cast<std::uint32_t>(len);
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_ATA_PASS_THROUGH, buf, size, buf, size, &returned))
-    return fail(ENOSYS);
+    return refused(ENOSYS);
 
   const std::uint8_t* out_regs = buf + layout.current_task_file_at;
   if (out_regs[REG_STATUS] & ATA_STATUS_ERR) {
@@ -83,7 +96,7 @@ int ata_route_ide(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int l
   const auto size32 = static_cast<std::uint32_t>(size);
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_IDE_PASS_THROUGH, buf, size32, buf, size32, &returned))
-    return fail(ENOSYS);
+    return refused(ENOSYS);
   if (buf[REG_STATUS] & ATA_STATUS_ERR) return fail(EIO);
   if (len != 0) {
     // A first data byte of 0xCF cannot be told from the marker: counted as missing data.
@@ -105,7 +118,7 @@ int ata_route_smart(int handle, const std::uint8_t regs[IDEREGS_SIZE], void* dat
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, SMART_RCV_DRIVE_DATA, in, SMART_IN_SENT, out, SMART_OUT_SIZE,
                                    &returned))
-    return fail(ENOSYS);
+    return refused(ENOSYS);
   const std::uint8_t driver_error = out[4];
   const std::uint8_t ide_error = out[5];
   if (ide_error != 0) return fail(EIO);
@@ -172,12 +185,17 @@ bool sense_registers(const std::uint8_t* sense, std::size_t size, std::uint8_t r
 
 namespace {
 
-// ILLEGAL REQUEST: the bridge does not know ATA PASS-THROUGH (or this use of it).
-bool illegal_request(const std::uint8_t* sense) {
+// ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE: the bridge has no ATA PASS-THROUGH at all. Any
+// other sense (a unit attention after a reset, an aborted command, an invalid field) is about this
+// one command.
+bool no_ata_pass_through(const std::uint8_t* sense) {
   constexpr std::uint8_t ILLEGAL_REQUEST = 0x05;
-  if (sense[0] == 0x72 || sense[0] == 0x73) return (sense[1] & 0x0F) == ILLEGAL_REQUEST;
+  constexpr std::uint8_t INVALID_OPERATION_CODE = 0x20;
+  if (sense[0] == 0x72 || sense[0] == 0x73)
+    return (sense[1] & 0x0F) == ILLEGAL_REQUEST && sense[2] == INVALID_OPERATION_CODE;
   const std::uint8_t fixed = sense[0] & 0x7F;
-  return (fixed == 0x70 || fixed == 0x71) && (sense[2] & 0x0F) == ILLEGAL_REQUEST;
+  return (fixed == 0x70 || fixed == 0x71) && (sense[2] & 0x0F) == ILLEGAL_REQUEST &&
+         sense[12] == INVALID_OPERATION_CODE;
 }
 
 }  // namespace
@@ -213,23 +231,32 @@ int ata_route_scsi(const ScsiLayout& layout, int handle, std::uint8_t regs[IDERE
 
   const std::uint32_t size = layout.data_at + static_cast<std::uint32_t>(len);
   std::uint32_t returned = 0;
-  if (!disk_sys->device_io_control(handle, IOCTL_SCSI_PASS_THROUGH, buf, size, buf, size, &returned))
-    return fail(ENOSYS);
+  if (!disk_sys->device_io_control(handle, IOCTL_SCSI_PASS_THROUGH, buf, size, buf, size, &returned)) {
+    // Only a driver that does not take the request at all rules the route out; anything else
+    // (a busy or resetting device, say) fails this command alone.
+    const std::uint32_t error = disk_sys->last_error();
+    const bool not_offered = error == SYS_ERROR_INVALID_FUNCTION || error == SYS_ERROR_NOT_SUPPORTED ||
+                             error == SYS_ERROR_INVALID_PARAMETER;
+    return refused(not_offered ? ENOSYS : EIO);
+  }
 
-  std::uint8_t out_regs[IDEREGS_SIZE];
-  std::memcpy(out_regs, regs, IDEREGS_SIZE);
-  const bool has_registers = sense_registers(buf + layout.sense_at, SCSI_SENSE_SIZE, out_regs);
+  const std::uint8_t* sense = buf + layout.sense_at;
+  const bool good = buf[2] == SCSI_STATUS_GOOD;
   if (data_in) {
-    // The block stays as sent either way, as on the SMART route.
-    if (buf[2] == SCSI_STATUS_GOOD) {
+    // The block stays as sent either way, as on the SMART route. The driver writes back the count
+    // that really arrived: a short transfer is not a success.
+    if (good && get_le32(buf + 12) >= static_cast<std::uint32_t>(len)) {
       std::memcpy(data, buf + layout.data_at, static_cast<std::size_t>(len));
       return 0;
     }
-    // A failure is the drive's unless the bridge says it cannot carry the command at all.
-    return fail(!has_registers && illegal_request(buf + layout.sense_at) ? ENOSYS : EIO);
+    return fail(!good && no_ata_pass_through(sense) ? ENOSYS : EIO);
   }
-  // Without registers the bridge ignored CK_COND: it cannot answer CHECK POWER MODE.
-  if (!has_registers) return fail(ENOSYS);
+  std::uint8_t out_regs[IDEREGS_SIZE];
+  std::memcpy(out_regs, regs, IDEREGS_SIZE);
+  if (!sense_registers(sense, SCSI_SENSE_SIZE, out_regs)) {
+    // GOOD without registers: the bridge ignores CK_COND and can never answer CHECK POWER MODE.
+    return fail(good || no_ata_pass_through(sense) ? ENOSYS : EIO);
+  }
   std::memcpy(regs, out_regs, IDEREGS_SIZE);
   return (out_regs[REG_STATUS] & ATA_STATUS_ERR) ? fail(EIO) : 0;
 }
@@ -261,7 +288,7 @@ int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len
   if ((mask & ATA_ROUTE_SMART) && regs[REG_COMMAND] == ATA_CMD_IDENTIFY_DEVICE &&
       try_route(ATA_ROUTE_SMART, result, [&] { return ata_route_smart(handle, regs, data, len); }))
     return result;
-  if (ata_scsi_route_enabled.load()) {
+  if (ata_scsi_route_enabled.load() && len >= 0 && len <= ATA_MAX_DATA) {
     result = ata_route_scsi(SCSI_LAYOUT_NATIVE, handle, regs, data, len);
     if (result == 0 || errno != ENOSYS) return result;
     ata_scsi_route_enabled = false;

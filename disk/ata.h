@@ -48,7 +48,11 @@ constexpr std::uint8_t ATA_ROUTES_ALL = 0x07;
 extern std::atomic<std::uint8_t> ata_method_mask;
 
 // The fourth route, for drives behind USB bridges that refuse the three above: the ATA command inside
-// a SCSI ATA PASS-THROUGH (16) command. Its own flag, cleared for good by the first refusal.
+// a SCSI ATA PASS-THROUGH (16) command, for data of at most 512 bytes. Its own flag, cleared for good
+// only by an answer that says the bridge can never carry the command: the driver does not take the
+// request (invalid function, not supported, invalid parameter), the bridge does not know the
+// operation code, or a command without data comes back GOOD without registers (CK_COND ignored).
+// Any other failure is EIO for that command alone.
 extern std::atomic<bool> ata_scsi_route_enabled;
 
 // Layout of the ATA route's buffer: the platform's ATA_PASS_THROUGH_EX header, then the data area.
@@ -95,7 +99,8 @@ constexpr ScsiLayout SCSI_LAYOUT_I686{44, 20, 4, 24, 28, 44, 44 + SCSI_SENSE_SIZ
 constexpr ScsiLayout SCSI_LAYOUT_X86_64{56, 24, 8, 32, 36, 56, 56 + SCSI_SENSE_SIZE};
 constexpr ScsiLayout SCSI_LAYOUT_NATIVE = sizeof(void*) == 8 ? SCSI_LAYOUT_X86_64 : SCSI_LAYOUT_I686;
 
-// Sends the command in regs with len bytes of data from the drive into data. 0, or -1 with errno.
+// Sends the command in regs with len bytes of data from the drive into data. 0, or -1 with errno;
+// ENODEV (on any route, clearing nothing) when the drive behind the handle is gone.
 // regs is overwritten with the drive's output registers where the route returns them.
 int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 

@@ -2,7 +2,11 @@
 //
 // A drive is named the Unix way ("/dev/hda", "/dev/sdb", "/dev/scd0") and answered by the storage
 // driver through ATA pass-through requests. Every call returns -1 and sets errno on failure
-// (ENOSYS, EIO, EINVAL, ENOENT, EACCES, ENOMEM); nothing is printed or logged.
+// (ENOSYS, EIO, EINVAL, ENOENT, EACCES, ENOMEM, ENODEV); nothing is printed or logged.
+//
+// ENODEV says that the handle no longer reaches a drive: it was unplugged, or the handle did not
+// survive hibernation. The drive may come back under the same name; open it again. A name is a
+// drive number, which Windows may give to another drive after replugging.
 #pragma once
 
 #include <cstddef>
@@ -74,7 +78,8 @@ int disk_read(int handle, void* buffer, int count);
 // position, or -1 with EIO.
 int disk_seek(int handle, int offset, int whence);
 
-// 1 when the drive is in standby or cannot be asked, 0 when it answers "active or idle".
+// 1 when the drive is in standby or cannot be asked, 0 when it answers "active or idle". A drive that
+// is gone answers 1 and leaves errno ENODEV (clear errno before the call to tell).
 int drive_check_sleeping(int handle);
 
 // Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.

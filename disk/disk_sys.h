@@ -28,7 +28,13 @@ struct DiskSys {
 constexpr std::uint32_t SYS_ERROR_INVALID_FUNCTION = 1;
 constexpr std::uint32_t SYS_ERROR_FILE_NOT_FOUND = 2;
 constexpr std::uint32_t SYS_ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t SYS_ERROR_INVALID_HANDLE = 6;
+constexpr std::uint32_t SYS_ERROR_NOT_READY = 21;
 constexpr std::uint32_t SYS_ERROR_NOT_SUPPORTED = 50;
+constexpr std::uint32_t SYS_ERROR_DEV_NOT_EXIST = 55;
+constexpr std::uint32_t SYS_ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t SYS_ERROR_NO_SUCH_DEVICE = 433;
+constexpr std::uint32_t SYS_ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 // The platform's implementation (on Windows the real calls; elsewhere a system without drives).
 extern const DiskSys disk_sys_platform;

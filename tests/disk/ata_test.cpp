@@ -8,6 +8,7 @@
 
 #include "ata.h"
 #include "bytes.h"
+#include "disk.h"
 #include "fake_driver.h"
 
 namespace {
@@ -328,11 +329,12 @@ TEST(RouteChain, OneCommandCanWalkAllRoutesAndSucceedOnTheLast) {
   EXPECT_EQ(fake.live_pages, 0);
 }
 
-TEST(RouteChain, NegativeLengthSkipsTheIdeRouteWithoutDisablingIt) {
+// Lengths that no enabled route can carry end in ENOSYS, the USB route included (it carries at most
+// 512 bytes), without a driver call and without clearing anything.
+TEST(RouteChain, LengthsNoRouteCarriesAreNotAvailable) {
   FakeDriver fake;
   ata_method_mask = ATA_ROUTE_IDE | ATA_ROUTE_SMART;
-  ata_scsi_route_enabled = false;  // the three routes alone
-  std::vector<std::uint8_t> data(512);
+  std::vector<std::uint8_t> data(1024);
   Regs identify = IDENTIFY;
   EXPECT_EQ(command(identify, data.data(), -512), -1);
   EXPECT_EQ(errno, EINVAL);  // the SMART route wants exactly 512
@@ -340,6 +342,12 @@ TEST(RouteChain, NegativeLengthSkipsTheIdeRouteWithoutDisablingIt) {
   EXPECT_EQ(command(check, data.data(), -1), -1);
   EXPECT_EQ(errno, ENOSYS);
   EXPECT_EQ(ata_method_mask, ATA_ROUTE_IDE | ATA_ROUTE_SMART);
+  ata_method_mask = ATA_ROUTE_SMART;
+  std::uint8_t header[DRIVE_CMD_HEADER + 1024] = {ATA_CMD_CHECK_POWER_MODE, 0, 0, 2};
+  EXPECT_EQ(disk_ioctl(0x1234, HDIO_DRIVE_CMD, header), -1);
+  EXPECT_EQ(errno, ENOSYS);
+  EXPECT_EQ(ata_method_mask, ATA_ROUTE_SMART);
+  EXPECT_TRUE(ata_scsi_route_enabled);
   EXPECT_TRUE(fake.calls().empty());
   EXPECT_TRUE(fake.page_allocs.empty());
 }

@@ -195,6 +195,19 @@ FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> d
   };
 }
 
+FakeHandler scsi_reply(std::uint8_t status, std::vector<std::uint8_t> sense, std::vector<std::uint8_t> data,
+                       std::int64_t transferred) {
+  return [=](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    const ScsiLayout& layout = SCSI_LAYOUT_NATIVE;
+    out[2] = status;
+    if (!sense.empty()) std::memcpy(out + layout.sense_at, sense.data(), std::min<std::size_t>(sense.size(), SCSI_SENSE_SIZE));
+    if (!data.empty()) std::memcpy(out + layout.data_at, data.data(), std::min<std::size_t>(call.out_size - layout.data_at, data.size()));
+    if (transferred >= 0) put_le32(out + 12, static_cast<std::uint32_t>(transferred));
+    returned = call.out_size;
+    return true;
+  };
+}
+
 FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode) {
   return sat_bridge(bridge, {0, mode, 0, 0, 0, 0xA0, 0x50, 0});
 }

@@ -88,6 +88,11 @@ FakeHandler refuse_with(std::uint32_t error);
 enum class Bridge { descriptor_sense, fixed_sense, ignores_ck_cond, no_ata_pass_through };
 FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> data = {},
                        const ScsiLayout& layout = SCSI_LAYOUT_NATIVE);
+// SCSI pass-through answering with this SCSI status (0 GOOD, 2 CHECK CONDITION) and sense data; a
+// data-in command gets data and, when transferred is not negative, that count written back as the
+// DataTransferLength (otherwise it stays as sent).
+FakeHandler scsi_reply(std::uint8_t status, std::vector<std::uint8_t> sense, std::vector<std::uint8_t> data = {},
+                       std::int64_t transferred = -1);
 // SCSI pass-through answering CHECK POWER MODE with this power mode.
 FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode);
 // The sense bytes a bridge writes for these registers (after a failure, for the last two bridges).

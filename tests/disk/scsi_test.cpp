@@ -103,17 +103,90 @@ TEST(ScsiRoute, RegistersComeBackLikeOnTheAtaRoute) {
   }
 }
 
-TEST(ScsiRoute, BridgesWithoutRegistersOrWithoutTheRouteAreDroppedForGood) {
-  for (FakeHandler bridge : {sat_power_mode(Bridge::ignores_ck_cond, 0xFF),
-                             sat_power_mode(Bridge::no_ata_pass_through, 0xFF), refuse()}) {
-    UsbDrive drive(bridge);
-    EXPECT_EQ(drive_check_sleeping(HANDLE), 1);  // as before: a drive that cannot be asked
-    EXPECT_FALSE(ata_scsi_route_enabled);
-    const std::size_t calls = drive.calls().size();
-    EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
-    EXPECT_EQ(drive_standby(HANDLE), -1);
-    EXPECT_EQ(errno, ENOSYS);
-    EXPECT_EQ(drive.calls().size(), calls);  // no further driver call
+// Sense data as bridges send it: fixed format (key, ASC) or descriptor format.
+std::vector<std::uint8_t> fixed_sense(std::uint8_t key, std::uint8_t asc) {
+  return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, 0, 0, 0, 0, 0};
+}
+std::vector<std::uint8_t> descriptor_sense(std::uint8_t key, std::uint8_t asc) { return {0x72, key, asc, 0, 0, 0, 0, 0}; }
+constexpr std::uint8_t GOOD = 0, CHECK_CONDITION = 2;
+
+// Only an answer that says the bridge can never carry the command drops the route; everything else
+// fails that one command. Then the steady state: one driver call per command, or none.
+TEST(ScsiRoute, WhichAnswersDropTheRoute) {
+  const std::vector<std::uint8_t> sata_abort = {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0x04, 0x41, 0, 0, 0, 0, 0, 0, 0, 0};
+  const struct {
+    const char* what;
+    FakeHandler bridge;
+    std::uint8_t command;
+    int error;
+    bool dropped;
+  } cases[] = {
+      {"unit attention, power on", scsi_reply(CHECK_CONDITION, fixed_sense(0x06, 0x29)), 0xE5, EIO, false},
+      {"unit attention, resumed", scsi_reply(CHECK_CONDITION, descriptor_sense(0x06, 0x28)), 0xE5, EIO, false},
+      {"0x94 an invalid field", scsi_reply(CHECK_CONDITION, fixed_sense(0x05, 0x24)), 0x94, EIO, false},
+      {"0x94 aborted by the drive", scsi_reply(CHECK_CONDITION, sata_abort), 0x94, EIO, false},
+      {"identify aborted", scsi_reply(CHECK_CONDITION, sata_abort), 0xEC, EIO, false},
+      {"identify short", scsi_reply(GOOD, {}, pattern(512), 256), 0xEC, EIO, false},
+      {"busy device", refuse_with(170), 0xE5, EIO, false},
+      {"no ATA PASS-THROUGH", scsi_reply(CHECK_CONDITION, fixed_sense(0x05, 0x20)), 0xE5, ENOSYS, true},
+      {"no ATA PASS-THROUGH, descriptor", scsi_reply(CHECK_CONDITION, descriptor_sense(0x05, 0x20)), 0xE5, ENOSYS, true},
+      {"identify, no ATA PASS-THROUGH", scsi_reply(CHECK_CONDITION, fixed_sense(0x05, 0x20)), 0xEC, ENOSYS, true},
+      {"CK_COND ignored", scsi_reply(GOOD, {}), 0xE5, ENOSYS, true},
+      {"no SCSI pass-through: invalid function", refuse_with(1), 0xE5, ENOSYS, true},
+      {"no SCSI pass-through: not supported", refuse_with(50), 0xE5, ENOSYS, true},
+      {"no SCSI pass-through: invalid parameter", refuse_with(87), 0xE5, ENOSYS, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UsbDrive drive(c.bridge);
+    Regs regs{0, 1, 0, 0, 0, 0, c.command, 0};
+    const Regs sent = regs;
+    std::vector<std::uint8_t> data(512, 0x5A);
+    const int len = c.command == 0xEC ? 512 : 0;
+    for (int round = 0; round < 2; ++round) {
+      errno = 0;
+      EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), len), -1);
+      EXPECT_EQ(errno, round == 1 && c.dropped ? ENOSYS : c.error);
+    }
+    EXPECT_EQ(regs, sent);
+    EXPECT_EQ(data, std::vector<std::uint8_t>(512, 0x5A));
+    EXPECT_EQ(ata_scsi_route_enabled, !c.dropped);
+    EXPECT_EQ(drive.calls_of(IOCTL_SCSI_PASS_THROUGH), c.dropped ? 1u : 2u);
+    EXPECT_EQ(drive.calls().size(), (c.command == 0xEC ? 3u : 2u) + drive.calls_of(IOCTL_SCSI_PASS_THROUGH));
+  }
+}
+
+// A drive that is unplugged for two polls and comes back: on every route the gone drive reads as in
+// standby with ENODEV, one call per poll, and no route is given up.
+TEST(DriveGone, UnpluggedForTwoPollsAndBackOnEveryRoute) {
+  const struct {
+    std::uint32_t code;
+    FakeHandler answer;
+  } routes[] = {{IOCTL_ATA_PASS_THROUGH, ata_power_mode(0xFF)},
+                {IOCTL_IDE_PASS_THROUGH, ide_reply({0, 0xFF, 0, 0, 0, 0, 0x50, 0})},
+                {IOCTL_SCSI_PASS_THROUGH, sat_power_mode(Bridge::descriptor_sense, 0xFF)}};
+  for (const auto& route : routes) {
+    for (std::uint32_t gone : {6u, 21u, 55u, 433u, 1167u}) {
+      SCOPED_TRACE(testing::Message() << std::hex << route.code << " " << std::dec << gone);
+      FakeDriver fake;
+      fake.on(route.code, route.answer);
+      ASSERT_EQ(drive_check_sleeping(HANDLE), 0);
+      const std::uint8_t mask = ata_method_mask;
+      const std::size_t calls = fake.calls().size();
+      fake.on(route.code, refuse_with(gone));
+      for (int poll = 0; poll < 2; ++poll) {
+        errno = 0;
+        EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
+        EXPECT_EQ(errno, ENODEV);
+      }
+      fake.on(route.code, route.answer);
+      errno = 0;
+      EXPECT_EQ(drive_check_sleeping(HANDLE), 0);
+      EXPECT_EQ(errno, 0);
+      EXPECT_EQ(ata_method_mask, mask);
+      EXPECT_TRUE(ata_scsi_route_enabled);
+      EXPECT_EQ(fake.calls().size(), calls + 3);
+    }
   }
 }
 
@@ -171,29 +244,6 @@ TEST(ScsiRoute, DataInCommands) {
     drive.on(IOCTL_SCSI_PASS_THROUGH, sat_bridge(Bridge::ignores_ck_cond, {0x04, 0, 0, 0, 0, 0, 0x51, 0}));
     EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), 512), -1);
     EXPECT_EQ(errno, EIO);
-    EXPECT_TRUE(ata_scsi_route_enabled);
-  }
-  {
-    SCOPED_TRACE("a bridge without ATA pass-through: the route is dropped");
-    UsbDrive drive(sat_bridge(Bridge::no_ata_pass_through, {0, 0, 0, 0, 0, 0, 0x50, 0}, identify));
-    ata_method_mask = 0;
-    Regs regs{0, 1, 0, 0, 0, 0, 0xEC, 0};
-    std::vector<std::uint8_t> data(512);
-    EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), 512), -1);
-    EXPECT_EQ(errno, ENOSYS);
-    EXPECT_FALSE(ata_scsi_route_enabled);
-  }
-  {
-    SCOPED_TRACE("longer than 512 bytes: refused before any call");
-    UsbDrive drive(sat_bridge(Bridge::descriptor_sense, {}, identify));
-    ata_method_mask = 0;
-    Regs regs{0, 2, 0, 0, 0, 0, 0xEC, 0};
-    std::vector<std::uint8_t> data(1024);
-    for (int len : {1024, -1}) {
-      EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), len), -1);
-      EXPECT_EQ(errno, EINVAL);
-    }
-    EXPECT_TRUE(drive.calls().empty());
     EXPECT_TRUE(ata_scsi_route_enabled);
   }
 }
