@@ -58,7 +58,8 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
     return false;  // the mutex handle goes with the process
   }
 
-  tray.drive = disk_open(device, 0, DISK_OPEN_MODE);
+  tray.device = device;
+  tray.drive = tray_open_drive();
   if (tray.drive < 0) {
     show_message(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
     if (tray.mutex) CloseHandle(tray.mutex);
@@ -74,6 +75,8 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
                   nullptr, nullptr, instance, nullptr);
   return true;
 }
+
+int tray_open_drive() { return disk_open(tray.device, 0, DISK_OPEN_MODE); }
 
 int tray_run() {
   MSG message;

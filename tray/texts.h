@@ -3,6 +3,7 @@
 
 constexpr char TITLE[] = "Spindwart V7";
 constexpr char DEFAULT_DEVICE[] = "/dev/hda";
+constexpr char BLINK_CLAIM[] = "Spindwart V7 blink";  // no instance name: those go on with "/"
 
 constexpr char MENU_LETS_SLEEP[] = "&Let's Sleep";
 constexpr char MENU_SLEEPING[] = "&Sleeping";

@@ -10,11 +10,13 @@
 struct TrayState {
   NOTIFYICONDATAA notify;  // first version: the size field says NOTIFYICONDATAA_V1_SIZE
   HANDLE mutex;
-  int drive;
+  volatile LONG drive;      // the drive handle; the watcher replaces it when the drive comes back
+  const char* device;       // the drive's name, to open it again
   HICON app_icon, awake_icon, sleeping_icon;
   HBITMAP app_bitmap, awake_bitmap, sleeping_bitmap;
   HMENU menu;
   HANDLE tick_event, idle_event, blink_lock;
+  HANDLE blink_claim;       // held beside the blink lock; handed on as abandoned when its holder dies
   HANDLE worker_thread;
   HANDLE stop_event;        // asks the watcher to stop; it checks before and after each blink
   volatile LONG session_active;
@@ -33,6 +35,8 @@ constexpr DWORD WATCHER_STOP_WAIT_MS = 2000;
 // Start-up up to the hidden window. Returns false after an early exit (second instance, or a drive
 // that cannot be opened), with nothing left to run.
 bool tray_start(HINSTANCE instance, const char* command_line_tail);
+// Opens the drive named on the command line: the handle, or -1.
+int tray_open_drive();
 // The message loop; the quit message's exit code.
 int tray_run();
 

@@ -103,10 +103,27 @@ WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer) {
   return {true, sleeping, sleeping ? BLINK_TO_STANDBY_MS : BLINK_TO_AWAKE_MS};
 }
 
+int DriveLink::poll(WatcherPort& port) {
+  if (gone_) {
+    const std::uint32_t now = port.now_ms();
+    if (now - gone_since_ms_ < REOPEN_PERIOD_MS) return 1;
+    gone_since_ms_ = now;
+    if (!port.reopen()) return 1;
+    gone_ = false;
+  }
+  const int answer = port.check_sleeping();
+  if (answer != DRIVE_GONE) return answer;
+  port.close_drive();
+  gone_ = true;
+  gone_since_ms_ = port.now_ms();
+  return 1;
+}
+
 void run_watcher(WatcherPort& port) {
+  DriveLink drive;
   for (;;) {
     if (port.stop_requested()) return;
-    const WatchStep step = watch_step(port.shown_sleeping(), port.check_sleeping());
+    const WatchStep step = watch_step(port.shown_sleeping(), drive.poll(port));
     if (step.changed) {
       port.show(step.sleeping);
       if (port.stop_requested()) return;
@@ -120,6 +137,7 @@ void run_watcher(WatcherPort& port) {
 }
 
 void blink_sequence(BlinkPort& port, unsigned duration_ms) {
+  if (!port.claim(BLINK_CLAIM_WAIT_MS)) return;
   port.wait_for_lock(BLINK_LOCK_WAIT_MS);  // timed out or not, the light is ours now
   if (LightHandle* light = light_open()) {
     const int state = light_get(light);
@@ -129,4 +147,5 @@ void blink_sequence(BlinkPort& port, unsigned duration_ms) {
     light_close(light);
   }
   port.set_lock();
+  port.release_claim();
 }

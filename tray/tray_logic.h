@@ -20,6 +20,8 @@ constexpr unsigned IDLE_WAIT_MS = 1500;
 constexpr unsigned BLINK_TO_STANDBY_MS = 200;
 constexpr unsigned BLINK_TO_AWAKE_MS = 800;
 constexpr unsigned BLINK_LOCK_WAIT_MS = 3000;
+constexpr unsigned BLINK_CLAIM_WAIT_MS = 60000;
+constexpr unsigned REOPEN_PERIOD_MS = 5000;
 
 // The command line after the program's own name (a quoted name up to its closing quote) and the
 // blanks and tabs after it.
@@ -62,13 +64,19 @@ struct WatchStep {
 };
 WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer);
 
+// check_sleeping's answer when the handle no longer reaches the drive (unplugged, or lost over hibernation).
+constexpr int DRIVE_GONE = -1;
+
 // What the watcher needs of the platform.
 class WatcherPort {
  public:
   virtual ~WatcherPort() = default;
   virtual bool stop_requested() = 0;
   virtual bool shown_sleeping() = 0;    // the tray shows the sleeping icon
-  virtual int check_sleeping() = 0;     // drive_check_sleeping on the drive
+  virtual int check_sleeping() = 0;     // drive_check_sleeping on the drive, or DRIVE_GONE
+  virtual void close_drive() = 0;       // lets go of a handle whose drive is gone
+  virtual bool reopen() = 0;            // opens the drive's name again; true when it opened
+  virtual std::uint32_t now_ms() = 0;   // a millisecond clock that may wrap
   virtual void show(bool sleeping) = 0; // check mark, icon, tray update
   virtual void blink(unsigned duration_ms) = 0;
   virtual void set_idle() = 0;
@@ -76,19 +84,36 @@ class WatcherPort {
   virtual bool wait_for_tick() = 0;     // false when a stop was requested instead
 };
 
+// A drive that has gone away reads as in standby, without a driver call; its name is opened again at
+// most once every 5 s until it opens, and from then on it is polled as before.
+class DriveLink {
+ public:
+  int poll(WatcherPort& port);  // this tick's answer: 0 awake, else standby
+
+ private:
+  bool gone_ = false;
+  std::uint32_t gone_since_ms_ = 0;  // or the last attempt to open it again
+};
+
 // The watcher's loop; returns once a stop has been requested.
 void run_watcher(WatcherPort& port);
 
-// What a blink needs of the platform besides the light.
+// What a blink needs of the platform besides the light. The lock is the event that every instance
+// shares, earlier builds included; the claim is a mutex held beside it, which the system hands on as
+// abandoned when its owner dies, so a dead holder is told from a slow one.
 class BlinkPort {
  public:
   virtual ~BlinkPort() = default;
+  virtual bool claim(unsigned timeout_ms) = 0;          // false after a time-out or a stop request
+  virtual void release_claim() = 0;
   virtual bool wait_for_lock(unsigned timeout_ms) = 0;  // false when the wait timed out
   virtual void set_lock() = 0;
   virtual void pause(unsigned duration_ms) = 0;         // returns early when a stop is requested
 };
 
-// Toggles the keyboard light for duration_ms and restores it, under the blink lock shared by all
-// instances. A lock that is not released within 3 s belongs to an instance that died mid-blink:
-// blink anyway and set it afterwards, which heals it for everyone.
+// Toggles the keyboard light for duration_ms and restores it, one instance at a time. The claim
+// comes first; whoever holds it finds the lock set, unless the lock's last holder died mid-blink
+// (then the claim came to us as abandoned) or was an earlier build: after 3 s the lock is ours, and
+// setting it afterwards heals it for everyone. A claim not had within 60 s means a holder that
+// hangs: no blink then, rather than one over it.
 void blink_sequence(BlinkPort& port, unsigned duration_ms);

@@ -1,4 +1,6 @@
 // The watcher thread: polls the drive on every tick, shows changes and blinks the light.
+#include <cerrno>
+
 #include "disk.h"
 #include "tray.h"
 
@@ -10,7 +12,21 @@ class TrayWatcher : public WatcherPort {
  public:
   bool stop_requested() override { return ::stop_requested(); }
   bool shown_sleeping() override { return tray.notify.hIcon == tray.sleeping_icon; }
-  int check_sleeping() override { return drive_check_sleeping(tray.drive); }
+  int check_sleeping() override {
+    errno = 0;
+    const int answer = drive_check_sleeping(static_cast<int>(tray.drive));
+    return errno == ENODEV ? DRIVE_GONE : answer;
+  }
+  // A handle to a drive that is gone is closed at once: while it stays open, Windows keeps the drive's
+  // number taken, and the drive would come back under another one.
+  void close_drive() override { disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1))); }
+  bool reopen() override {
+    const int handle = tray_open_drive();
+    if (handle < 0) return false;
+    tray.drive = handle;
+    return true;
+  }
+  std::uint32_t now_ms() override { return GetTickCount(); }
   void show(bool sleeping) override {
     CheckMenuItem(tray.menu, CMD_SLEEPING, MF_BYCOMMAND | (sleeping ? MF_CHECKED : MF_UNCHECKED));
     tray.notify.hIcon = sleeping ? tray.sleeping_icon : tray.awake_icon;
@@ -28,6 +44,16 @@ class TrayWatcher : public WatcherPort {
 
 class TrayBlink : public BlinkPort {
  public:
+  // Waits for the claim or a stop; a claim whose holder died comes as abandoned, and is ours.
+  bool claim(unsigned timeout_ms) override {
+    if (tray.blink_claim == nullptr) return true;  // no mutex: the lock alone, as earlier builds do
+    const HANDLE wait[] = {tray.stop_event, tray.blink_claim};
+    const DWORD result = WaitForMultipleObjects(2, wait, FALSE, timeout_ms);
+    return result == WAIT_OBJECT_0 + 1 || result == WAIT_ABANDONED_0 + 1;
+  }
+  void release_claim() override {
+    if (tray.blink_claim) ReleaseMutex(tray.blink_claim);
+  }
   bool wait_for_lock(unsigned timeout_ms) override {
     return WaitForSingleObject(tray.blink_lock, timeout_ms) == WAIT_OBJECT_0;
   }

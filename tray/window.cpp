@@ -55,6 +55,7 @@ void on_create(HWND window) {
   tray.tick_event = CreateEventA(nullptr, FALSE, FALSE, tick_event_name(name));
   tray.idle_event = CreateEventA(nullptr, FALSE, FALSE, idle_event_name(name));
   tray.blink_lock = CreateEventA(nullptr, FALSE, TRUE, TITLE);  // shared by every instance
+  tray.blink_claim = CreateMutexA(nullptr, FALSE, BLINK_CLAIM);
   tray.stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
   tray.worker_thread = CreateThread(nullptr, 0, power_watcher, nullptr, 0, nullptr);
@@ -80,10 +81,11 @@ void stop_watcher() {
 void on_destroy(HWND window) {
   KillTimer(window, POLL_TIMER_ID);
   stop_watcher();
+  close_handle(tray.blink_claim);
   close_handle(tray.blink_lock);
   close_handle(tray.idle_event);
   close_handle(tray.tick_event);
-  disk_close(tray.drive);
+  if (tray.drive != -1) disk_close(static_cast<int>(tray.drive));
   tray_shell_notify(NIM_DELETE, &tray.notify);
   DestroyMenu(tray.menu);
   tray.menu = nullptr;
@@ -107,7 +109,8 @@ void show_menu(HWND window) {
 void lets_sleep() {
   // Not in the middle of a poll or a blink, if the watcher parks within 1.5 s.
   WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
-  drive_standby(tray.drive);
+  const int drive = static_cast<int>(tray.drive);
+  if (drive != -1) drive_standby(drive);  // -1 while the drive is gone
 }
 
 void on_tick() {

@@ -2,7 +2,12 @@
 // loop and the blink.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_light.h"
@@ -132,21 +137,30 @@ TEST(WatchStep, StandbyAtStartWakeAndNoChange) {
   EXPECT_EQ(watch_step(false, 0).blink_ms, 0u);
 }
 
-// Scripts a drive's answers and records what the watcher does with them.
+// Scripts a drive's answers and records what the watcher does with them; each tick is 400 ms on a
+// clock that wraps during the test.
 class ScriptedWatcher : public WatcherPort {
  public:
   std::vector<int> answers;  // one per poll; the watcher stops when they run out
+  std::vector<bool> opens;   // one per attempt to open the drive again
   std::vector<std::string> log;
   bool sleeping_shown = false;
-  std::size_t polls = 0;
+  std::size_t polls = 0, reopens = 0;
   int stop_after_blink = -1;
+  std::uint32_t start = 0xFFFFFFFFu - 1000, clock = start;
 
   bool stop_requested() override { return stopping; }
   bool shown_sleeping() override { return sleeping_shown; }
   int check_sleeping() override {
-    log.push_back("poll");
+    note("poll");
     return answers[polls++];
   }
+  void close_drive() override { note("close"); }
+  bool reopen() override {
+    note("reopen");
+    return opens[reopens++];
+  }
+  std::uint32_t now_ms() override { return clock; }
   void show(bool sleeping) override {
     sleeping_shown = sleeping;
     log.push_back(sleeping ? "show sleeping" : "show awake");
@@ -160,10 +174,12 @@ class ScriptedWatcher : public WatcherPort {
   bool wait_for_tick() override {
     if (polls == answers.size()) return false;
     log.push_back("tick");
+    clock += POLL_PERIOD_MS;
     return true;
   }
 
  private:
+  void note(const char* what) { log.push_back(std::to_string(clock - start) + " " + what); }
   bool stopping = false;
 };
 
@@ -172,11 +188,11 @@ TEST(Watcher, ChangesShowAndBlinkOnlyWhenTheAnswerDiffers) {
   port.answers = {1, 1, 0, 0, 1};
   run_watcher(port);
   const std::vector<std::string> expected = {
-      "poll", "show sleeping", "blink 200", "idle", "tick", "busy",  // standby at start
-      "poll", "idle", "tick", "busy",                                  // no change
-      "poll", "show awake", "blink 800", "idle", "tick", "busy",      // woken
-      "poll", "idle", "tick", "busy",
-      "poll", "show sleeping", "blink 200", "idle"};
+      "0 poll", "show sleeping", "blink 200", "idle", "tick", "busy",  // standby at start
+      "400 poll", "idle", "tick", "busy",                                // no change
+      "800 poll", "show awake", "blink 800", "idle", "tick", "busy",    // woken
+      "1200 poll", "idle", "tick", "busy",
+      "1600 poll", "show sleeping", "blink 200", "idle"};
   EXPECT_EQ(port.log, expected);
 }
 
@@ -185,14 +201,34 @@ TEST(Watcher, AStopDuringABlinkEndsTheLoopRightAfterIt) {
   port.answers = {1, 1, 1};
   port.stop_after_blink = 0;
   run_watcher(port);
-  EXPECT_EQ(port.log, (std::vector<std::string>{"poll", "show sleeping", "blink 200"}));
+  EXPECT_EQ(port.log, (std::vector<std::string>{"0 poll", "show sleeping", "blink 200"}));
+}
+
+// Unplugged at the second poll: standby at once, the handle let go, the name tried again every
+// 5 s without polling in between; once it opens, polled on every tick as before.
+TEST(Watcher, AGoneDriveIsOpenedAgainEveryFiveSeconds) {
+  ScriptedWatcher port;
+  port.answers = {0, DRIVE_GONE, 0, 0};
+  port.opens = {false, true};
+  run_watcher(port);
+  std::vector<std::string> drive_log;
+  for (const std::string& line : port.log)
+    if (line.find(' ') != std::string::npos && line.find("blink") == std::string::npos) drive_log.push_back(line);
+  EXPECT_EQ(drive_log, (std::vector<std::string>{"0 poll", "400 poll", "400 close", "show sleeping", "5600 reopen",
+                                                 "10800 reopen", "10800 poll", "show awake", "11200 poll"}));
 }
 
 class ScriptedBlink : public BlinkPort {
  public:
   explicit ScriptedBlink(FakeLight& light) : light_(light) {}
   bool lock_free = true;
+  bool claim_free = true;
   std::vector<std::string> log;
+  bool claim(unsigned timeout_ms) override {
+    log.push_back("claim " + std::to_string(timeout_ms));
+    return claim_free;
+  }
+  void release_claim() override { log.push_back("release"); }
   bool wait_for_lock(unsigned timeout_ms) override {
     log.push_back("wait lock " + std::to_string(timeout_ms));
     return lock_free;
@@ -211,8 +247,9 @@ TEST(Blink, TogglesForTheDurationAndRestores) {
     light.light = static_cast<std::uint8_t>(before);
     ScriptedBlink port(light);
     blink_sequence(port, 800);
-    EXPECT_EQ(port.log, (std::vector<std::string>{"wait lock 3000", "light " + std::to_string(!before) + " for 800",
-                                                  "set lock"}));
+    EXPECT_EQ(port.log, (std::vector<std::string>{"claim 60000", "wait lock 3000",
+                                                  "light " + std::to_string(!before) + " for 800", "set lock",
+                                                  "release"}));
     EXPECT_EQ(light.light, before);
     EXPECT_EQ(light.open_devices, 0);
   }
@@ -225,16 +262,116 @@ TEST(Blink, AFailedReadSwitchesOffThenOn) {
   light.light = 1;
   ScriptedBlink port(light);
   blink_sequence(port, 200);
-  EXPECT_EQ(port.log[1], "light 0 for 200");
+  EXPECT_EQ(port.log[2], "light 0 for 200");
   EXPECT_EQ(light.light, 1);  // light_set(-1) switched it on
 }
 
-TEST(Blink, NoLightNoPauseButTheLockIsSet) {
+TEST(Blink, WithoutTheClaimNothingHappensWithoutTheLockItIsHealed) {
   FakeLight light;
+  light.hotkey_nt_device = true;
   ScriptedBlink port(light);
-  port.lock_free = false;  // a holder died mid-blink: go ahead, and heal the lock
+  port.claim_free = false;  // a holder that hangs: no blink over it
   blink_sequence(port, 800);
-  EXPECT_EQ(port.log, (std::vector<std::string>{"wait lock 3000", "set lock"}));
+  EXPECT_EQ(port.log, (std::vector<std::string>{"claim 60000"}));
+  EXPECT_TRUE(light.calls.empty());
+
+  FakeLight no_light;
+  ScriptedBlink healer(no_light);
+  healer.lock_free = false;  // the lock's holder died mid-blink: go ahead, and set it again
+  blink_sequence(healer, 800);
+  EXPECT_EQ(healer.log, (std::vector<std::string>{"claim 60000", "wait lock 3000", "set lock", "release"}));
+}
+
+// The named event and mutex that instances share, as the system keeps them; one real millisecond
+// stands for 20.
+struct SharedBlinkObjects {
+  static constexpr unsigned SCALE = 20;
+  std::mutex m;
+  std::condition_variable changed;
+  bool lock_set = true;
+  bool claimed = false;
+  int blinking = 0, most_blinking = 0, blinks = 0, lock_timeouts = 0, claim_timeouts = 0;
+};
+
+class SharedBlink : public BlinkPort {
+ public:
+  explicit SharedBlink(SharedBlinkObjects& shared) : s_(shared) {}
+  bool claim(unsigned timeout_ms) override {
+    std::unique_lock lock(s_.m);
+    if (!s_.changed.wait_for(lock, real(timeout_ms), [this] { return !s_.claimed; })) {
+      ++s_.claim_timeouts;
+      return false;
+    }
+    s_.claimed = true;
+    return true;
+  }
+  void release_claim() override { update([this] { s_.claimed = false; }); }
+  bool wait_for_lock(unsigned timeout_ms) override {
+    std::unique_lock lock(s_.m);
+    if (!s_.changed.wait_for(lock, real(timeout_ms), [this] { return s_.lock_set; })) {
+      ++s_.lock_timeouts;
+      return false;
+    }
+    s_.lock_set = false;
+    return true;
+  }
+  void set_lock() override { update([this] { s_.lock_set = true; }); }
+  void pause(unsigned duration_ms) override {
+    update([this] {
+      s_.most_blinking = std::max(s_.most_blinking, ++s_.blinking);
+      ++s_.blinks;
+    });
+    std::this_thread::sleep_for(real(duration_ms));
+    update([this] { --s_.blinking; });
+  }
+
+ private:
+  static std::chrono::microseconds real(unsigned ms) { return std::chrono::microseconds(ms * 1000 / SharedBlinkObjects::SCALE); }
+  template <typename Change>
+  void update(Change change) {
+    {
+      std::lock_guard lock(s_.m);
+      change();
+    }
+    s_.changed.notify_all();
+  }
+  SharedBlinkObjects& s_;
+};
+
+// One instance per drive letter, all changing at the same moment, with and without an instance
+// that died holding the lock and the claim: blinks one after the other, the light as it was, and
+// the dead holder costs one lock wait of 3 s, well inside 60 s in all.
+TEST(Blink, TwentySixInstancesAtOnceNeverOverlap) {
+  for (bool dead_holder : {false, true}) {
+    SCOPED_TRACE(dead_holder);
+    FakeLight light;
+    light.hotkey_nt_device = true;
+    SharedBlinkObjects shared;
+    shared.lock_set = !dead_holder;
+    shared.claimed = dead_holder;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> instances;
+    for (int i = 0; i < 26; ++i)
+      instances.emplace_back([&shared, i] {
+        SharedBlink port(shared);
+        blink_sequence(port, i % 2 ? BLINK_TO_AWAKE_MS : BLINK_TO_STANDBY_MS);
+      });
+    if (dead_holder) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      SharedBlink(shared).release_claim();  // the system hands the dead holder's claim on, abandoned
+    }
+    for (auto& instance : instances) instance.join();
+    const auto emulated_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start).count() * SharedBlinkObjects::SCALE;
+    EXPECT_EQ(shared.blinks, 26);
+    EXPECT_EQ(shared.most_blinking, 1);
+    EXPECT_EQ(light.light, 0);
+    EXPECT_TRUE(shared.lock_set);
+    EXPECT_FALSE(shared.claimed);
+    EXPECT_EQ(shared.lock_timeouts, dead_holder ? 1 : 0);
+    EXPECT_EQ(shared.claim_timeouts, 0);
+    EXPECT_LT(emulated_ms, 60000);
+  }
 }
 
 }  // namespace
