@@ -24,6 +24,10 @@ constexpr int BLKGETSIZE_BYTES = 0x41268;
 
 // Bit of disk_open's flags that asks for unbuffered access (O_DIRECT of Linux on x86).
 constexpr int DISK_O_DIRECT = 0x4000;
+// Bit of disk_open's flags that opens the drive for queries only (O_PATH of Linux on x86): no access
+// rights are asked for, so it opens without administrator rights; the storage driver still answers
+// disk_describe and the geometry, but no ATA command reaches the drive.
+constexpr int DISK_O_QUERY = 0x200000;
 
 // HDIO_DRIVE_CMD's argument: a 4-byte header, then header[3] * 512 bytes of data from the drive.
 // In: command, sector count (used when header[3] is 0), features, sectors to read.
@@ -84,3 +88,21 @@ int drive_check_sleeping(int handle);
 
 // Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.
 int drive_standby(int handle);
+
+// What the storage driver itself says of a drive; nothing is sent to the drive, so nothing wakes it.
+constexpr int DISK_TEXT_SIZE = 41;
+struct DiskDescription {
+  int bus;                       // the driver's bus type (3 ATA, 7 USB, 11 SATA, 17 NVMe, ...), -1 unknown
+  char vendor[DISK_TEXT_SIZE];   // printable ASCII without outer blanks; empty when the driver has none
+  char product[DISK_TEXT_SIZE];
+  char serial[DISK_TEXT_SIZE];
+  DiskDescription() : bus(-1), vendor(), product(), serial() {}
+};
+// 0, or -1 with ENOSYS when the driver gives no description (out is then empty) or EINVAL for a null out.
+int disk_describe(int handle, DiskDescription* out);
+
+// Which pass-through routes refused is remembered for the whole process. A program that asks several
+// drives in turn forgets it before each drive, so that one drive's refusals never hide another's routes.
+void disk_forget_routes();
+// The route the next ATA command tries first: "ATA", "IDE" or "USB/SAT"; null when none is left.
+const char* disk_route();

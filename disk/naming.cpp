@@ -94,8 +94,9 @@ int disk_open(const char* name, int flags, int /*mode*/) {
   }
   disk_is_cdrom = device.is_cdrom;
   const std::uint32_t attributes = (flags & DISK_O_DIRECT) ? FLAG_NO_BUFFERING : 0;
+  const std::uint32_t access = (flags & DISK_O_QUERY) ? 0 : GENERIC_READ_WRITE;
   const std::intptr_t handle =
-      disk_sys->create_file(device.path, GENERIC_READ_WRITE, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, attributes);
+      disk_sys->create_file(device.path, access, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, attributes);
   if (handle == -1) {
     errno = open_error_to_errno(disk_sys->last_error());
     return -1;

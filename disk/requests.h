@@ -13,6 +13,9 @@ constexpr std::uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
 #ifndef IOCTL_STORAGE_RESET_DEVICE
 constexpr std::uint32_t IOCTL_STORAGE_RESET_DEVICE = 0x2D5004;
 #endif
+#ifndef IOCTL_STORAGE_QUERY_PROPERTY
+constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+#endif
 constexpr std::uint32_t DISK_GEOMETRY_SIZE = 24;
 constexpr std::uint32_t LENGTH_INFO_SIZE = 8;
 

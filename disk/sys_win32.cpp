@@ -28,6 +28,12 @@ static_assert(sizeof(IDEREGS) == IDEREGS_SIZE && offsetof(IDEREGS, bCommandReg) 
 static_assert(sizeof(SENDCMDINPARAMS) == SMART_IN_SIZE && offsetof(SENDCMDINPARAMS, bDriveNumber) == 12);
 static_assert(sizeof(DISK_GEOMETRY) == 24 && offsetof(DISK_GEOMETRY, TracksPerCylinder) == 12 &&
               offsetof(DISK_GEOMETRY, BytesPerSector) == 20 && sizeof(GET_LENGTH_INFORMATION) == 8);
+static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400 && sizeof(STORAGE_PROPERTY_QUERY) == 12 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) == 12 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) == 16 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28 && BusTypeUsb == 7 && BusTypeSata == 11 &&
+              BusTypeNvme == 17);
 static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_LENGTH_INFO == 0x7405C &&
               IOCTL_STORAGE_RESET_DEVICE == 0x2D5004);
 static_assert(sizeof(SENDCMDOUTPARAMS) - 1 + 512 == SMART_OUT_SIZE && offsetof(SENDCMDOUTPARAMS, bBuffer) == SMART_OUT_DATA_AT);

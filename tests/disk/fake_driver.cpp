@@ -65,6 +65,12 @@ std::size_t FakeDriver::calls_of(std::uint32_t code) const {
 std::intptr_t FakeDriver::create_file(const char* path, std::uint32_t access, std::uint32_t share,
                                       std::uint32_t disposition, std::uint32_t flags) {
   opens.push_back({path, access, share, disposition, flags});
+  if (!disks.empty()) {
+    const auto disk = disks.find(path);
+    thread_last_error = disk == disks.end() ? SYS_ERROR_FILE_NOT_FOUND : disk->second.rw_error;
+    if (disk == disks.end() || (access != 0 && disk->second.rw_error != 0)) return -1;
+    return disk->second.handle;
+  }
   if (open_error != 0) {
     thread_last_error = open_error;
     return -1;
@@ -210,6 +216,13 @@ FakeHandler scsi_reply(std::uint8_t status, std::vector<std::uint8_t> sense, std
 
 FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode) {
   return sat_bridge(bridge, {0, mode, 0, 0, 0, 0xA0, 0x50, 0});
+}
+
+FakeHandler by_handle(std::map<std::intptr_t, FakeHandler> handlers) {
+  return [handlers](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    const auto handler = handlers.find(call.handle);
+    return handler != handlers.end() && handler->second(call, out, returned);
+  };
 }
 
 FakeHandler refuse() {

@@ -42,6 +42,13 @@ class FakeDriver {
   // Opening: a handle, or failure with this last error.
   std::intptr_t open_handle = 0x1234;
   std::uint32_t open_error = 0;
+  // Several drives: when set, a path opens only when listed, with its handle; rw_error refuses read
+  // and write access with that error (a query-only open still works).
+  struct Disk {
+    std::intptr_t handle;
+    std::uint32_t rw_error = 0;
+  };
+  std::map<std::string, Disk> disks;
   std::uint32_t request_error = SYS_ERROR_NOT_SUPPORTED;  // last error after a refused request
   bool fail_page_alloc = false;
 
@@ -78,6 +85,8 @@ class FakeDriver {
 
 // Scripted answers.
 FakeHandler refuse();
+// Hands each request to the handler of its handle; other handles are refused.
+FakeHandler by_handle(std::map<std::intptr_t, FakeHandler> handlers);
 // Refuses with this last error (ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ...).
 FakeHandler refuse_with(std::uint32_t error);
 // A USB bridge answering IOCTL_SCSI_PASS_THROUGH with ATA PASS-THROUGH (16): the drive's registers

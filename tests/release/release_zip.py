@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks what a release zip holds: the five files in their order, the batch files as the one script
+"""Checks what a release zip holds: the six files in their order, the batch files as the one script
 with CRLF line ends, the guide with a byte order mark and CRLF line ends.
   release_zip.py SOURCE_ROOT ZIP...
 """
@@ -7,7 +7,7 @@ import os
 import sys
 import zipfile
 
-MEMBERS = ["spindwart.exe", "autostart-install.cmd", "autostart-remove.cmd", "LIESMICH.txt", "LICENSE.txt"]
+MEMBERS = ["spindwart.exe", "spindwart-drives.exe", "autostart-install.cmd", "autostart-remove.cmd", "LIESMICH.txt", "LICENSE.txt"]
 
 
 def crlf(text):
@@ -30,8 +30,9 @@ def main():
                     problems.append(f"{path}: {name} is not packaging/autostart.cmd with CRLF line ends")
             if archive.read("LIESMICH.txt") != guide:
                 problems.append(f"{path}: LIESMICH.txt is not the guide with BOM and CRLF line ends")
-            if not archive.read("spindwart.exe").startswith(b"MZ"):
-                problems.append(f"{path}: spindwart.exe is no program")
+            for name in ("spindwart.exe", "spindwart-drives.exe"):
+                if not archive.read(name).startswith(b"MZ"):
+                    problems.append(f"{path}: {name} is no program")
     for problem in problems:
         print(problem)
     return 1 if problems else 0

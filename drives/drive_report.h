@@ -1,0 +1,38 @@
+// spindwart-drives: which drive is which. For every drive that opens, the name to give spindwart.exe,
+// the bus, size, model, serial number and power state, as lines of Windows-1252 text. Nothing wakes a
+// drive: the only ATA command sent is CHECK POWER MODE, the rest comes from the storage driver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int DISK_NAMES = 26;   // /dev/sda .. /dev/sdz
+constexpr int CDROM_NAMES = 16;  // /dev/scd0 .. /dev/scd15
+
+// One line of the report, ending in CR LF; whatever does not fit is cut.
+struct ReportLine {
+  static constexpr std::size_t SIZE = 256;
+  char text[SIZE] = {};
+  std::size_t size = 0;
+  void add(const char* more);
+  void column(const char* field, std::size_t width);  // the field, blanks up to width, two more
+  void end();                                         // CR LF, which always fits
+};
+
+// The column headings.
+void report_header(ReportLine& line);
+// The line of one drive; false when the name does not open.
+bool report_line(const char* name, ReportLine& line);
+// "82,3 GB": decimal units with one decimal and a German comma.
+void format_size(std::uint64_t bytes, char (&out)[24]);
+// "SATA", "USB", "NVMe", ...; "-" when unknown.
+const char* bus_name(int bus);
+
+// The heading and one line per drive that opens, each handed to sink; the count of drives.
+using LineSink = void (*)(const ReportLine& line, void* context);
+int drive_report(LineSink sink, void* context);
+
+// What the command line asks for: the report, the usage text, or a bad argument.
+enum class DrivesCommand { report, help, bad_argument };
+DrivesCommand drives_command(int argc, const char* const* argv);
+extern const char DRIVES_USAGE[];
