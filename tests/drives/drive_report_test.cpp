@@ -22,8 +22,11 @@ std::vector<std::uint8_t> descriptor(int bus, const char* vendor, const char* pr
   std::vector<std::uint8_t> bytes(40);
   const auto add = [&bytes](std::size_t field, const char* text) {
     if (text == nullptr) return;
-    put_le32(&bytes[field], static_cast<std::uint32_t>(bytes.size()));
-    bytes.insert(bytes.end(), text, text + std::strlen(text) + 1);
+    const std::size_t at = bytes.size();
+    const std::size_t size = std::strlen(text) + 1;
+    put_le32(&bytes[field], static_cast<std::uint32_t>(at));
+    bytes.resize(at + size);
+    std::memcpy(&bytes[at], text, size);
   };
   add(12, vendor);
   add(16, product);
