@@ -54,13 +54,14 @@ std::vector<std::string> fields(const std::string& line) {
   return out;
 }
 
-// A USB drive in standby, a SATA drive behind it (its ATA route must still be tried), an NVMe drive
-// that no route reaches, a drive that opens only for queries, and a CD-ROM drive.
+// An NVMe drive that no route reaches, a USB drive in standby behind it (its route must still be
+// tried), a SATA drive behind that (and its ATA route too), a drive that opens only for queries, and
+// a CD-ROM drive.
 TEST(DriveReport, OneLinePerDriveThatOpens) {
   FakeDriver fake;
-  fake.disks = {{"\\\\.\\PhysicalDrive0", {0x10}},
-                {"\\\\.\\PhysicalDrive1", {0x20}},
-                {"\\\\.\\PhysicalDrive2", {0x30}},
+  fake.disks = {{"\\\\.\\PhysicalDrive0", {0x30}},
+                {"\\\\.\\PhysicalDrive1", {0x10}},
+                {"\\\\.\\PhysicalDrive2", {0x20}},
                 {"\\\\.\\PhysicalDrive4", {0x40, SYS_ERROR_ACCESS_DENIED}},
                 {"\\\\.\\CdRom0", {0x50}}};
   fake.on(IOCTL_STORAGE_QUERY_PROPERTY,
@@ -85,9 +86,9 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   EXPECT_EQ(drive_report(collect, &rows), 5);
   const std::vector<std::vector<std::string>> expected = {
       {"Name", "Bus", "Gr\xF6\xDF" "e", "Modell", "Seriennummer", "Zustand"},
-      {"/dev/sda", "USB", "2,0 TB", "WD Elements 25A2", "WX11A", "Standby (USB/SAT)"},
-      {"/dev/sdb", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA)"},
-      {"/dev/sdc", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\xE4gt den Befehl)"},
+      {"/dev/sda", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\xE4gt den Befehl)"},
+      {"/dev/sdb", "USB", "2,0 TB", "WD Elements 25A2", "WX11A", "Standby (USB/SAT)"},
+      {"/dev/sdc", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA)"},
       {"/dev/sde", "ATA", "500,1 GB", "ST500DM002", "Z3T5", "kann nicht abgefragt werden (Administratorrechte fehlen)"},
       {"/dev/scd0", "ATAPI", "-", "HL-DT-ST DVDRAM GH24NSD1", "-", "-"},
   };
