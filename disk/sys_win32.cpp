@@ -3,10 +3,14 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 
+#include <cerrno>
 #include <cstddef>
 
 #include "ata.h"
 #include "disk_sys.h"
+
+// The runtime's error numbers, which callers compare with.
+static_assert(ENOSYS == 40 && EIO == 5 && EINVAL == 22 && ENOENT == 2 && EACCES == 13 && ENOMEM == 12 && ENODEV == 19);
 
 // The transport builds the platform's records byte by byte; they must be what the compiler's headers say.
 static_assert(IOCTL_ATA_PASS_THROUGH == 0x4D02C && IOCTL_IDE_PASS_THROUGH == 0x4D028 && SMART_RCV_DRIVE_DATA == 0x7C088);

@@ -122,21 +122,6 @@ TEST(Texts, Windows1252ToUtf16) {
   EXPECT_EQ(cp1252_to_utf16("abc", out, 0), 0u);
 }
 
-TEST(WatchStep, StandbyAtStartWakeAndNoChange) {
-  // At start the tray shows the awake icon.
-  WatchStep s = watch_step(false, 1);
-  EXPECT_TRUE(s.changed);
-  EXPECT_TRUE(s.sleeping);
-  EXPECT_EQ(s.blink_ms, 200u);
-  s = watch_step(true, 0);
-  EXPECT_TRUE(s.changed);
-  EXPECT_FALSE(s.sleeping);
-  EXPECT_EQ(s.blink_ms, 800u);
-  EXPECT_FALSE(watch_step(true, 1).changed);
-  EXPECT_FALSE(watch_step(false, 0).changed);
-  EXPECT_EQ(watch_step(false, 0).blink_ms, 0u);
-}
-
 // Scripts a drive's answers and records what the watcher does with them; each tick is 400 ms on a
 // clock that wraps during the test.
 class ScriptedWatcher : public WatcherPort {
@@ -240,46 +225,40 @@ class ScriptedBlink : public BlinkPort {
   FakeLight& light_;
 };
 
-TEST(Blink, TogglesForTheDurationAndRestores) {
-  for (int before : {0, 1}) {
+TEST(Blink, StepsByLightAndLock) {
+  const struct {
+    const char* what;
+    bool smi, hotkey;
+    std::uint8_t before, presence;
+    bool claim_free, lock_free;
+    std::vector<std::string> log;
+    int after;
+  } cases[] = {
+      {"off: on for the duration", false, true, 0, 1, true, true,
+       {"claim 60000", "wait lock 3000", "light 1 for 800", "set lock", "release"}, 0},
+      {"on: off for the duration", false, true, 1, 1, true, true,
+       {"claim 60000", "wait lock 3000", "light 0 for 800", "set lock", "release"}, 1},
+      {"a failed read counts as on", true, false, 1, 0, true, true,
+       {"claim 60000", "wait lock 3000", "light 0 for 800", "set lock", "release"}, 1},
+      {"no light, a dead holder's lock: no pause, and the lock healed", false, false, 0, 1, true, false,
+       {"claim 60000", "wait lock 3000", "set lock", "release"}, 0},
+      {"a holder that hangs: no blink over it", false, true, 0, 1, false, true, {"claim 60000"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     FakeLight light;
-    light.hotkey_nt_device = true;
-    light.light = static_cast<std::uint8_t>(before);
+    light.smi_device = c.smi;
+    light.hotkey_nt_device = c.hotkey;
+    light.light = c.before;
+    light.smi_presence = c.presence;
     ScriptedBlink port(light);
+    port.claim_free = c.claim_free;
+    port.lock_free = c.lock_free;
     blink_sequence(port, 800);
-    EXPECT_EQ(port.log, (std::vector<std::string>{"claim 60000", "wait lock 3000",
-                                                  "light " + std::to_string(!before) + " for 800", "set lock",
-                                                  "release"}));
-    EXPECT_EQ(light.light, before);
+    EXPECT_EQ(port.log, c.log);
+    EXPECT_EQ(light.light, c.after);
     EXPECT_EQ(light.open_devices, 0);
   }
-}
-
-TEST(Blink, AFailedReadSwitchesOffThenOn) {
-  FakeLight light;
-  light.smi_device = true;
-  light.smi_presence = 0;  // the read fails; the switch still goes through
-  light.light = 1;
-  ScriptedBlink port(light);
-  blink_sequence(port, 200);
-  EXPECT_EQ(port.log[2], "light 0 for 200");
-  EXPECT_EQ(light.light, 1);  // light_set(-1) switched it on
-}
-
-TEST(Blink, WithoutTheClaimNothingHappensWithoutTheLockItIsHealed) {
-  FakeLight light;
-  light.hotkey_nt_device = true;
-  ScriptedBlink port(light);
-  port.claim_free = false;  // a holder that hangs: no blink over it
-  blink_sequence(port, 800);
-  EXPECT_EQ(port.log, (std::vector<std::string>{"claim 60000"}));
-  EXPECT_TRUE(light.calls.empty());
-
-  FakeLight no_light;
-  ScriptedBlink healer(no_light);
-  healer.lock_free = false;  // the lock's holder died mid-blink: go ahead, and set it again
-  blink_sequence(healer, 800);
-  EXPECT_EQ(healer.log, (std::vector<std::string>{"claim 60000", "wait lock 3000", "set lock", "release"}));
 }
 
 // The named event and mutex that instances share, as the system keeps them; one real millisecond
