@@ -53,6 +53,10 @@ inline const DiskSys fuzz_sys = [] {
   sys.device_io_control = fuzz_device_io_control;
   sys.page_alloc = fuzz_page_alloc;
   sys.page_free = std::free;
-  sys.last_error = [] { return static_cast<std::uint32_t>(fuzz_replies.byte() % 4 == 0 ? 1 : 50); };
+  // Not offered (1, 50), a drive that is gone (1167) or any other reason (5).
+  sys.last_error = [] {
+    static const std::uint32_t errors[] = {1, 50, 1167, 5};
+    return errors[fuzz_replies.byte() % 4];
+  };
   return sys;
 }();
