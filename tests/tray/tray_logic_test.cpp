@@ -275,25 +275,9 @@ struct SharedBlinkObjects {
 class SharedBlink : public BlinkPort {
  public:
   explicit SharedBlink(SharedBlinkObjects& shared) : s_(shared) {}
-  bool claim(unsigned timeout_ms) override {
-    std::unique_lock lock(s_.m);
-    if (!s_.changed.wait_for(lock, real(timeout_ms), [this] { return !s_.claimed; })) {
-      ++s_.claim_timeouts;
-      return false;
-    }
-    s_.claimed = true;
-    return true;
-  }
+  bool claim(unsigned timeout_ms) override { return take(s_.claimed, false, timeout_ms, s_.claim_timeouts); }
   void release_claim() override { update([this] { s_.claimed = false; }); }
-  bool wait_for_lock(unsigned timeout_ms) override {
-    std::unique_lock lock(s_.m);
-    if (!s_.changed.wait_for(lock, real(timeout_ms), [this] { return s_.lock_set; })) {
-      ++s_.lock_timeouts;
-      return false;
-    }
-    s_.lock_set = false;
-    return true;
-  }
+  bool wait_for_lock(unsigned timeout_ms) override { return take(s_.lock_set, true, timeout_ms, s_.lock_timeouts); }
   void set_lock() override { update([this] { s_.lock_set = true; }); }
   void pause(unsigned duration_ms) override {
     update([this] {
@@ -305,6 +289,16 @@ class SharedBlink : public BlinkPort {
   }
 
  private:
+  // Waits until flag is free_value, then flips it; a time-out is counted.
+  bool take(bool& flag, bool free_value, unsigned timeout_ms, int& timeouts) {
+    std::unique_lock lock(s_.m);
+    if (!s_.changed.wait_for(lock, real(timeout_ms), [&] { return flag == free_value; })) {
+      ++timeouts;
+      return false;
+    }
+    flag = !free_value;
+    return true;
+  }
   static std::chrono::microseconds real(unsigned ms) { return std::chrono::microseconds(ms * 1000 / SharedBlinkObjects::SCALE); }
   template <typename Change>
   void update(Change change) {
