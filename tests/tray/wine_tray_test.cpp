@@ -147,6 +147,10 @@ TEST_F(TrayWindow, HiddenWindowNotifyRecordAndMenu) {
   HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Spindwart V7 /dev/hda");
   EXPECT_NE(mutex, nullptr);
   if (mutex) CloseHandle(mutex);
+  HANDLE lock = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, "Spindwart V7");
+  EXPECT_EQ(WaitForSingleObject(lock, 0), WAIT_OBJECT_0);  // created set: the first blink need not wait
+  SetEvent(lock);
+  CloseHandle(lock);
 }
 
 TEST_F(TrayWindow, IconAndCheckMarkFollowTheDrive) {
@@ -274,6 +278,7 @@ TEST(TrayIcon, AddedAgainWithTheLastStateWhenExplorerRestarts) {
   EXPECT_EQ(NotificationArea::calls.back().second, tray.sleeping_icon);
   SendMessageA(tray.notify.hWnd, WM_COMMAND, CMD_QUIT, 0);
   EXPECT_EQ(tray_run(), 0);
+  EXPECT_EQ(NotificationArea::calls.back().first, static_cast<DWORD>(NIM_DELETE));  // the icon goes with the program
   tray_shell_notify = Shell_NotifyIconA;
 }
 
