@@ -167,6 +167,19 @@ TEST_F(TrayWindow, IconAndCheckMarkFollowTheDrive) {
   EXPECT_FALSE(checked());
 }
 
+// Unplugged: the handle is let go at once and standby shown; the name is opened again later and
+// the drive followed as before.
+TEST_F(TrayWindow, ADriveThatGoesAwayAndComesBack) {
+  pump(500);
+  fake.on(IOCTL_ATA_PASS_THROUGH, refuse_with(1167));  // ERROR_DEVICE_NOT_CONNECTED
+  EXPECT_TRUE(pump_until([&] { return shows_sleeping() && fake.closed.size() == 1; }, 3000));
+  EXPECT_EQ(fake.opens.size(), 1u);
+  fake.on(IOCTL_ATA_PASS_THROUGH, ata_power_mode(0xFF));
+  EXPECT_TRUE(pump_until([&] { return !shows_sleeping(); }, 7000));
+  EXPECT_EQ(fake.opens.size(), 2u);
+  EXPECT_EQ(ata_method_mask, ATA_ROUTES_ALL);
+}
+
 TEST_F(TrayWindow, NoPollWhileTheSessionIsLocked) {
   pump(500);
   SendMessageA(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
