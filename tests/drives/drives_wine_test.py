@@ -25,7 +25,7 @@ def check(condition, what):
 
 code, out, _ = run()
 text = None
-for encoding in ("utf-8", "cp437", "cp850", "cp1252"):  # the console's code page, whichever Wine has
+for encoding in ("cp437", "cp850"):  # the console's (OEM) code page, not the ANSI one
     try:
         candidate = out.decode(encoding)
     except UnicodeDecodeError:

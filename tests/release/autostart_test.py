@@ -202,6 +202,7 @@ def check_task_file(path, device, folder, user):
         "t:Settings/t:ExecutionTimeLimit": "PT0S",
         "t:Settings/t:Enabled": "true",
         "t:Settings/t:MultipleInstancesPolicy": "IgnoreNew",
+        "t:Settings/t:Priority": "5",
         "t:Actions/t:Exec/t:Command": exe_folder + "\\spindwart.exe",
         "t:Actions/t:Exec/t:Arguments": device,
         "t:Actions/t:Exec/t:WorkingDirectory": exe_folder,
