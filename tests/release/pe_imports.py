@@ -2,7 +2,7 @@
 """Lists the DLLs that Windows programs import at load time, from their PE import tables (and
 delay-load tables), and fails when one is not on the allowlist.
 
-    pe_imports.py [--allow a.dll,b.dll] program.exe ...
+    pe_imports.py [--allow a.dll,b.dll] program.exe ... [program.exe=requireAdministrator ...]
 
 The default allowlist holds the KnownDLLs that the program may import: Windows loads these from the
 system directory whatever the search order, so no DLL planted beside the program can stand in.
@@ -60,6 +60,12 @@ def main(argv):
         allowed = {name.lower() for name in argv[1].split(",")}
         argv = argv[2:]
     status = 0
+    # PROGRAM=LEVEL: the program's embedded manifest asks for this execution level.
+    for path, level in (arg.split("=") for arg in argv if "=" in arg):
+        if f'level="{level}"'.encode() not in open(path, "rb").read():
+            print(f"{path}: its manifest does not ask for {level}")
+            status = 1
+    argv = [arg for arg in argv if "=" not in arg]
     for path in argv:
         names = imports(path)
         print(f"{path}: {' '.join(names)}")
