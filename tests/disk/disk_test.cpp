@@ -484,7 +484,9 @@ TEST(SenseData, OnlyWellFormedRegisterReportsCount) {
   for (const auto& c : cases) {
     Regs out{};
     EXPECT_EQ(sense_registers(c.sense.data(), c.size, out.data()), c.registers);
-    if (c.registers) EXPECT_EQ(out, r);
+    if (c.registers) {
+      EXPECT_EQ(out, r);
+    }
   }
 }
 
@@ -540,7 +542,7 @@ TEST(PowerMode, CheckAndStandby) {
   FakeDriver fake;  // every request refused: standby
   EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
   // Standby: 0xE0 then 0x94, the second's result.
-  for (const std::uint8_t failing : {0xE0, 0x94}) {
+  for (const int failing : {0xE0, 0x94}) {
     fake.on(IOCTL_ATA_PASS_THROUGH, [failing](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
       const bool fails = call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] == failing;
       out[ATA_LAYOUT_NATIVE.current_task_file_at + REG_STATUS] = fails ? 0x51 : 0x50;

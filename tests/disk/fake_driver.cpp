@@ -75,7 +75,7 @@ std::intptr_t FakeDriver::create_file(const char* path, std::uint32_t access, st
     thread_last_error = open_error;
     return -1;
   }
-  return open_handle;
+  return 0x1234;
 }
 
 bool FakeDriver::device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::uint32_t in_size,
@@ -92,7 +92,7 @@ bool FakeDriver::device_io_control(std::intptr_t handle, std::uint32_t code, voi
   *returned = 0;
   refusal_error = 0;
   if (!handler || !handler(call, static_cast<std::uint8_t*>(out), *returned)) {
-    thread_last_error = refusal_error != 0 ? refusal_error : request_error;
+    thread_last_error = refusal_error != 0 ? refusal_error : SYS_ERROR_NOT_SUPPORTED;
     return false;
   }
   return true;
@@ -176,10 +176,6 @@ std::vector<std::uint8_t> sat_sense(Bridge bridge, const Regs& r) {
     case Bridge::fixed_sense:
       return {0x70, 0x01, 0x01, r[REG_ERROR], r[REG_STATUS], r[REG_DRIVE_HEAD], r[REG_SECTOR_COUNT], 10,
               0x00, r[REG_SECTOR_NUMBER], r[REG_CYL_LOW], r[REG_CYL_HIGH], 0x00, 0x1D, 0, 0, 0, 0};
-    case Bridge::ignores_ck_cond:  // ABORTED COMMAND, no additional sense information
-      return {0x70, 0x00, 0x0B, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x00, 0x00, 0, 0, 0, 0};
-    case Bridge::no_ata_pass_through:  // ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE
-      return {0x70, 0x00, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
   }
   return {};
 }
@@ -189,9 +185,7 @@ FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> d
     const bool data_in = (call.in[layout.cdb_at + 1] >> 1) == 4;
     const bool drive_error = (out_regs[REG_STATUS] & ATA_STATUS_ERR) != 0;
     std::vector<std::uint8_t> sense;
-    if (bridge == Bridge::no_ata_pass_through || drive_error ||
-        (!data_in && bridge != Bridge::ignores_ck_cond))
-      sense = sat_sense(bridge, out_regs);
+    if (drive_error || !data_in) sense = sat_sense(bridge, out_regs);
     out[2] = sense.empty() ? 0x00 : 0x02;  // GOOD, or CHECK CONDITION with sense data
     if (!sense.empty()) std::memcpy(out + layout.sense_at, sense.data(), std::min<std::size_t>(sense.size(), SCSI_SENSE_SIZE));
     if (data_in && sense.empty() && !data.empty())

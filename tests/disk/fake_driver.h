@@ -39,8 +39,7 @@ class FakeDriver {
 
   void on(std::uint32_t code, FakeHandler handler);  // unscripted codes are refused
 
-  // Opening: a handle, or failure with this last error.
-  std::intptr_t open_handle = 0x1234;
+  // Opening: the handle 0x1234, or failure with this last error.
   std::uint32_t open_error = 0;
   // Several drives: when set, a path opens only when listed, with its handle; rw_error refuses read
   // and write access with that error (a query-only open still works).
@@ -49,7 +48,6 @@ class FakeDriver {
     std::uint32_t rw_error = 0;
   };
   std::map<std::string, Disk> disks;
-  std::uint32_t request_error = SYS_ERROR_NOT_SUPPORTED;  // last error after a refused request
   bool fail_page_alloc = false;
 
   // The drive's bytes for ReadFile (from the position that SetFilePointer set), or failure.
@@ -90,11 +88,9 @@ FakeHandler by_handle(std::map<std::intptr_t, FakeHandler> handlers);
 // Refuses with this last error (ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ...).
 FakeHandler refuse_with(std::uint32_t error);
 // A USB bridge answering IOCTL_SCSI_PASS_THROUGH with ATA PASS-THROUGH (16): the drive's registers
-// come back in the sense data in descriptor or fixed format, or not at all (a bridge that ignores
-// CK_COND: a failed command then reports ABORTED COMMAND without them), or a bridge without ATA
-// pass-through, which answers every such command with ILLEGAL REQUEST. A status with ERR makes the
-// command fail with CHECK CONDITION.
-enum class Bridge { descriptor_sense, fixed_sense, ignores_ck_cond, no_ata_pass_through };
+// come back in the sense data in descriptor or fixed format; a status with ERR makes the command fail
+// with CHECK CONDITION.
+enum class Bridge { descriptor_sense, fixed_sense };
 FakeHandler sat_bridge(Bridge bridge, Regs out_regs, std::vector<std::uint8_t> data = {},
                        const ScsiLayout& layout = SCSI_LAYOUT_NATIVE);
 // SCSI pass-through answering with this SCSI status (0 GOOD, 2 CHECK CONDITION) and sense data; a
@@ -104,7 +100,7 @@ FakeHandler scsi_reply(std::uint8_t status, std::vector<std::uint8_t> sense, std
                        std::int64_t transferred = -1);
 // SCSI pass-through answering CHECK POWER MODE with this power mode.
 FakeHandler sat_power_mode(Bridge bridge, std::uint8_t mode);
-// The sense bytes a bridge writes for these registers (after a failure, for the last two bridges).
+// The sense bytes a bridge writes for these registers.
 std::vector<std::uint8_t> sat_sense(Bridge bridge, const Regs& regs);
 
 // IOCTL_DISK_GET_DRIVE_GEOMETRY's DISK_GEOMETRY.
