@@ -1,6 +1,7 @@
 #include "fake_light.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "light_protocol.h"
@@ -8,99 +9,64 @@
 namespace {
 
 FakeLight* active = nullptr;
-constexpr std::intptr_t SMI_HANDLE = 0x510;
-constexpr std::intptr_t HOTKEY_HANDLE = 0x7E0;
 
-const LightSys fake_sys{
-    [](const char16_t* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
-       std::uint32_t flags) { return active->create_file(path, access, share, disposition, flags); },
-    [](std::intptr_t device, std::uint32_t code, void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
-       std::uint32_t* returned) { return active->device_io_control(device, code, in, in_size, out, out_size, returned); },
-    [](std::intptr_t device) { active->close_handle(device); },
-    [](std::uint32_t* platform) { return active->get_version_platform(platform); },
-};
+std::intptr_t create_file(const char16_t* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
+                          std::uint32_t) {
+  const std::u16string name = path;
+  char line[96];
+  std::snprintf(line, sizeof line, "%s %x %x %x", std::string(name.begin(), name.end()).c_str(), access, share, disposition);
+  active->opens.push_back(line);
+  const bool exists = (name == SMI_DEVICE && active->smi_device) || (name == HOTKEY_DEVICE_NT && active->hotkey_nt_device) ||
+                      (name == HOTKEY_DEVICE_9X && active->hotkey_9x_device);
+  active->open_devices += exists;
+  return exists ? 0x510 : -1;
+}
+
+bool device_io_control(std::intptr_t, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
+                       std::uint32_t out_size, std::uint32_t* returned) {
+  FakeLight& f = *active;
+  f.calls.push_back({code, std::vector<std::uint8_t>(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + in_size)});
+  auto* bytes = static_cast<std::uint8_t*>(out);
+  std::uint32_t word = 0;
+  if (in_size == 4) std::memcpy(&word, in, 4);
+  *returned = 4;
+  if (code == IOCTL_SMI_VERSION) {
+    std::memcpy(bytes, f.smi_version_reply.data(), std::min<std::size_t>(f.smi_version_reply.size(), out_size));
+    *returned = static_cast<std::uint32_t>(f.smi_version_reply.size());
+  } else if (code == IOCTL_SMI_CALL) {
+    if (f.smi_status == 0 && bytes[8] == 0x09) f.light = bytes[16];
+    bytes[1] = f.smi_status;
+    bytes[8] = f.smi_presence;
+    if (f.smi_status == 0 && f.smi_presence != 0) bytes[17] = f.light;
+    *returned = 48;
+  } else if (code == IOCTL_HOTKEY_CAPS) {
+    word = f.hotkey_caps;
+  } else if (code == IOCTL_HOTKEY_GET) {
+    word = f.hotkey_get_flags | (f.light & 1u);
+  } else if (code == IOCTL_HOTKEY_SET) {
+    f.light = static_cast<std::uint8_t>(word & 1);
+  }
+  if (code != IOCTL_SMI_VERSION && code != IOCTL_SMI_CALL) std::memcpy(out, &word, 4);
+  if (f.returned.count(code) != 0) *returned = f.returned[code];
+  return *returned != 0;
+}
+
+const LightSys fake_sys{create_file, device_io_control, [](std::intptr_t) { --active->open_devices; },
+                        [](std::uint32_t* platform) {
+                          *platform = active->platform_id;
+                          return active->platform_id != 0;
+                        }};
 
 }  // namespace
 
-FakeLight::FakeLight() : smi_version_reply(smi_version(18)), previous_(light_sys) {
+FakeLight::FakeLight() : smi_version_reply(smi_version(18)), previous(light_sys) {
   active = this;
   light_sys = &fake_sys;
 }
 
 FakeLight::~FakeLight() {
-  light_sys = previous_;
+  light_sys = previous;
   active = nullptr;
-}
-
-std::vector<std::uint32_t> FakeLight::codes() const {
-  std::vector<std::uint32_t> result;
-  for (const auto& call : calls) result.push_back(call.code);
-  return result;
-}
-
-std::intptr_t FakeLight::create_file(const char16_t* path, std::uint32_t access, std::uint32_t share,
-                                     std::uint32_t disposition, std::uint32_t flags) {
-  opens.push_back({path, access, share, disposition, flags});
-  const std::u16string name = path;
-  std::intptr_t device = -1;
-  if (name == SMI_DEVICE && smi_device) device = SMI_HANDLE;
-  if (name == HOTKEY_DEVICE_NT && hotkey_nt_device) device = HOTKEY_HANDLE;
-  if (name == HOTKEY_DEVICE_9X && hotkey_9x_device) device = HOTKEY_HANDLE + 1;
-  if (device != -1) ++open_devices;
-  return device;
-}
-
-bool FakeLight::device_io_control(std::intptr_t device, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
-                                  std::uint32_t out_size, std::uint32_t* returned) {
-  FakeLightCall call{device, code, {}, out_size};
-  if (in != nullptr) call.in.assign(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + in_size);
-  calls.push_back(call);
-  if (!answers) {
-    *returned = 0;
-    return false;
-  }
-  auto* bytes = static_cast<std::uint8_t*>(out);
-  std::uint32_t word = 0;
-  if (in_size == 4) std::memcpy(&word, in, 4);
-  switch (code) {
-    case IOCTL_SMI_VERSION:
-      ++version_queries;
-      if (smi_version_reply.empty()) return false;
-      std::memcpy(bytes, smi_version_reply.data(), std::min<std::size_t>(smi_version_reply.size(), out_size));
-      *returned = static_cast<std::uint32_t>(smi_version_reply.size());
-      return true;
-    case IOCTL_SMI_CALL:
-      if (smi_status == 0 && bytes[8] == 0x09) light = bytes[16];
-      bytes[1] = smi_status;
-      bytes[8] = smi_presence;
-      if (smi_status == 0 && smi_presence != 0) bytes[17] = light.load();
-      *returned = smi_returned;
-      return smi_returned != 0;
-    case IOCTL_HOTKEY_CAPS:
-      word = hotkey_caps;
-      *returned = hotkey_caps_returned;
-      break;
-    case IOCTL_HOTKEY_GET:
-      word = hotkey_get_flags | (light.load() & 1u);
-      *returned = hotkey_get_returned;
-      break;
-    case IOCTL_HOTKEY_SET:
-      light = static_cast<std::uint8_t>(word & 1);
-      *returned = hotkey_set_returned;
-      break;
-    default:
-      return false;
-  }
-  std::memcpy(out, &word, 4);
-  return *returned != 0;
-}
-
-void FakeLight::close_handle(std::intptr_t) { --open_devices; }
-
-bool FakeLight::get_version_platform(std::uint32_t* platform) {
-  if (version_fails) return false;
-  *platform = platform_id;
-  return true;
 }
 
 std::vector<std::uint8_t> smi_version(std::uint8_t version, std::size_t size) {
