@@ -1,128 +1,90 @@
-// Drives the real spindwart.exe from inside the same Wine desktop, as a user would, and writes
-// what it saw to a report file: one line per check, "ok ..." or "FAIL ...", then "done".
+// Drives the real spindwart.exe from inside the same Wine desktop, as a user would, and writes what
+// it saw to a report file: one line per check, "ok ..." or "FAIL ...", then "done N".
 //
 //   probe REPORT SPINDWART_EXE READY_FILE
 //
-// Where the caller must look at the screen, it writes the name of the moment into READY_FILE and
-// waits for the file to vanish: "tray" (the icon is up), "removed" (the probe has taken the icon
-// out of the notification area, as a crashing Explorer would lose it) and "restored" (after the
-// "TaskbarCreated" message that a new Explorer sends).
+// Where the caller must look at the screen, it writes the moment's name into READY_FILE and waits
+// for the file to vanish: "tray" (the icon is up), "removed" (the probe took the icon out, as a
+// crashing Explorer would lose it), "restored" (after the "TaskbarCreated" of a new Explorer).
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-namespace {
-
-FILE* report = nullptr;
+FILE* report;
 int failures = 0;
 
-void check(bool ok, const std::string& what) {
-  std::fprintf(report, "%s %s\n", ok ? "ok" : "FAIL", what.c_str());
+void check(bool ok, const char* what) {
+  std::fprintf(report, "%s %s\n", ok ? "ok" : "FAIL", what);
   std::fflush(report);
-  if (!ok) ++failures;
+  failures += !ok;
 }
 
-HANDLE start(const std::string& exe, const std::string& arguments) {
-  std::string command = "\"" + exe + "\" " + arguments;
+// Starts the program; its exit code once it ends within timeout_ms (STILL_ACTIVE if not) is
+// given by exit_code().
+HANDLE start(const char* exe, const char* device) {
+  std::string command = std::string("\"") + exe + "\" " + device;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return nullptr;
+  CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(process.hThread);
   return process.hProcess;
 }
 
-template <typename Found>
-auto wait_for(Found found, DWORD timeout_ms) -> decltype(found()) {
-  const DWORD begin = GetTickCount();
-  for (;;) {
-    if (auto result = found()) return result;
-    if (GetTickCount() - begin > timeout_ms) return {};
-    Sleep(50);
-  }
-}
-
-DWORD exit_code_within(HANDLE process, DWORD timeout_ms) {
-  if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+DWORD exit_code(HANDLE process, DWORD timeout_ms) {
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process, &code);
+  if (WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
   return code;
 }
 
-void pause_for_screenshot(const char* ready_file, const char* moment) {
-  if (FILE* ready = std::fopen(ready_file, "w")) {
-    std::fputs(moment, ready);
-    std::fclose(ready);
+HWND find_window(const char* window_class, const char* title) {
+  for (int i = 0; i < 600; ++i) {
+    if (HWND window = FindWindowA(window_class, title)) return window;
+    Sleep(50);
   }
-  wait_for([&] { return GetFileAttributesA(ready_file) == INVALID_FILE_ATTRIBUTES; }, 30000);
+  return nullptr;
 }
 
-// A message box is a dialog whose static control 0xFFFF holds the text.
-HWND find_message_box(const char* caption) { return FindWindowA("#32770", caption); }
-
-std::string box_text(HWND dialog) {
-  char text[512] = {};
-  GetDlgItemTextA(dialog, 0xFFFF, text, sizeof text);
-  return text;
+void pause_for_screenshot(const char* ready_file, const char* moment) {
+  FILE* ready = std::fopen(ready_file, "w");
+  std::fputs(moment, ready);
+  std::fclose(ready);
+  for (int i = 0; i < 600 && GetFileAttributesA(ready_file) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return 2;
-  report = std::fopen(argv[1], "w");
-  if (report == nullptr) return 2;
-  const std::string exe = argv[2];
-  const char* ready_file = argv[3];
+  if (argc != 4 || (report = std::fopen(argv[1], "w")) == nullptr) return 2;
   const char* name = "Spindwart V7 /dev/hda";
-
-  // The first instance: its hidden window, class and title the instance name.
-  HANDLE first = start(exe, "/dev/hda");
-  check(first != nullptr, "first instance started");
-  HWND window = wait_for([&] { return FindWindowA(name, name); }, 30000);
-  check(window != nullptr, "hidden window with class and title \"Spindwart V7 /dev/hda\"");
-  check(window != nullptr && !IsWindowVisible(window), "the window is never shown");
-
-  pause_for_screenshot(ready_file, "tray");
-
-  // Explorer restarts: the icon is gone until the new taskbar announces itself.
+  HANDLE first = start(argv[2], "/dev/hda");
+  HWND window = find_window(name, name);
+  check(window != nullptr && !IsWindowVisible(window), "a hidden window, class and title the instance name");
+  pause_for_screenshot(argv[3], "tray");
   NOTIFYICONDATAA icon{};
   icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
   icon.hWnd = window;
-  icon.uID = 0;
   check(Shell_NotifyIconA(NIM_DELETE, &icon) != FALSE, "icon taken out of the notification area");
   Sleep(1000);
-  pause_for_screenshot(ready_file, "removed");
+  pause_for_screenshot(argv[3], "removed");
   PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   Sleep(1500);
-  pause_for_screenshot(ready_file, "restored");
+  pause_for_screenshot(argv[3], "restored");
 
-  // A second start for the same drive hands over and exits at once; the first keeps running.
-  HANDLE second = start(exe, "/dev/hda");
-  check(second != nullptr && exit_code_within(second, 20000) == 0, "second instance exits with 0");
-  check(first != nullptr && WaitForSingleObject(first, 0) == WAIT_TIMEOUT, "first instance still runs");
+  check(exit_code(start(argv[2], "/dev/hda"), 20000) == 0, "a second instance for the drive exits with 0");
+  check(WaitForSingleObject(first, 0) == WAIT_TIMEOUT, "the first still runs");
 
-  // A drive that does not exist: one warning box, then exit 0.
-  HANDLE missing = start(exe, "/dev/sdz");
-  HWND box = wait_for([] { return find_message_box("Spindwart V7 /dev/sdz"); }, 30000);
-  check(box != nullptr, "warning box captioned \"Spindwart V7 /dev/sdz\"");
-  if (box) {
-    check(box_text(box) == "Sorry, konnte Festplatte nicht finden!", "warning text: " + box_text(box));
-    check(WaitForSingleObject(missing, 500) == WAIT_TIMEOUT, "it waits for the box");
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  }
-  check(missing != nullptr && exit_code_within(missing, 20000) == 0, "exits with 0 once the box is dismissed");
+  HANDLE missing = start(argv[2], "/dev/sdz");
+  HWND box = find_window("#32770", "Spindwart V7 /dev/sdz");
+  char text[128] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  check(std::string(text) == "Sorry, konnte Festplatte nicht finden!", "a missing drive: the warning box");
+  check(exit_code(missing, 500) == STILL_ACTIVE, "it waits for the box");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  check(exit_code(missing, 20000) == 0, "then exits with 0");
 
-  // "Tschüss" ends the first instance with 0.
-  if (window) PostMessageA(window, WM_COMMAND, 1040, 0);
-  check(first != nullptr && exit_code_within(first, 20000) == 0, "\"Tschuess\" ends the process with 0");
-  check(!IsWindow(window), "its window is gone");
-
+  PostMessageA(window, WM_COMMAND, 1040, 0);
+  check(exit_code(first, 20000) == 0 && !IsWindow(window), "\"Tschuess\" ends the process with 0, its window gone");
   std::fprintf(report, "done %d\n", failures);
-  std::fclose(report);
-  return failures == 0 ? 0 : 1;
+  return failures != 0;
 }

@@ -1,0 +1,77 @@
+// The disk layer fed by a driver whose every reply the fuzzer writes (for each request: one byte
+// whether it is carried out, four the byte count it reports, then its output). The first byte picks
+// a device name, a drive command with the identify requests, or one transport command. Buffers are
+// exactly sized on the heap, where the address sanitizer watches them.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ata.h"
+#include "disk.h"
+#include "disk_sys.h"
+#include "naming.h"
+#include "requests.h"
+
+namespace {
+
+const std::uint8_t* input;
+std::size_t left;
+
+std::uint8_t next() {
+  if (left == 0) return 0;
+  --left;
+  return *input++;
+}
+
+bool device_io_control(std::intptr_t, std::uint32_t, void*, std::uint32_t, void* out, std::uint32_t out_size,
+                       std::uint32_t* returned) {
+  const bool carried_out = next() & 1;
+  *returned = static_cast<std::uint32_t>(next()) << 24 | next() << 16 | next() << 8 | next();
+  for (std::uint32_t i = 0; out != nullptr && carried_out && i < out_size; ++i) static_cast<std::uint8_t*>(out)[i] = next();
+  return carried_out;
+}
+
+const DiskSys fuzz_sys = [] {
+  DiskSys sys = disk_sys_platform;
+  sys.device_io_control = device_io_control;
+  sys.page_alloc = [](std::size_t size) { return next() == 0xFF ? nullptr : std::calloc(1, size); };
+  sys.page_free = std::free;
+  sys.last_error = [] { return static_cast<std::uint32_t>("\x01\x32\x05\x06"[next() % 4]); };  // 1, 50, 5 or a gone drive
+  return sys;
+}();
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  input = data + 1;
+  left = size - 1;
+  disk_sys = &fuzz_sys;
+  ata_method_mask = next() & ATA_ROUTES_ALL;
+  ata_scsi_route_enabled = next() & 1;
+  const std::uint8_t mask = ata_method_mask;
+  if (data[0] % 3 == 0) {
+    const std::string name(reinterpret_cast<const char*>(data + 1), strnlen(reinterpret_cast<const char*>(data + 1), size - 1));
+    DevicePath device{};
+    if (device_path_for(name.c_str(), device) && std::atoi(device.path + (device.is_cdrom ? 9 : 17)) > (device.is_cdrom ? 15 : 25))
+      std::abort();
+  } else if (data[0] % 3 == 1) {
+    std::uint8_t header[4] = {next(), next(), next(), next()};
+    std::vector<std::uint8_t> arg(4 + header[3] * 512u);
+    std::memcpy(arg.data(), header, 4);
+    disk_ioctl(1, HDIO_DRIVE_CMD, arg.data());
+    std::vector<std::uint8_t> identify(512);
+    disk_ioctl(1, HDIO_GET_IDENTITY, identify.data());
+  } else {
+    std::uint8_t regs[IDEREGS_SIZE] = {next(), next(), next(), next(), next(), next(), next(), next()};
+    const int len = std::vector<int>{0, 512, 1024, -1, -512, 256, 513, 0}[next() % 8];
+    std::vector<std::uint8_t> buffer(len > 0 ? static_cast<std::size_t>(len) : 0);
+    const int result = ata_command(1, regs, len > 0 ? buffer.data() : nullptr, len);
+    if (result != 0 && (result != -1 || (errno != ENOSYS && errno != EIO && errno != EINVAL && errno != ENOMEM && errno != ENODEV)))
+      std::abort();
+  }
+  if ((ata_method_mask & ~mask) != 0) std::abort();  // a route never comes back
+  return 0;
+}
