@@ -112,7 +112,7 @@ Reply refuse(std::uint32_t error) {
 
 // Writes bytes at offset at, bounded by the buffer; the count is the whole buffer.
 void put(const FakeCall& call, std::uint8_t* out, std::size_t at, const Bytes& bytes) {
-  if (at < call.out_size) std::memcpy(out + at, bytes.data(), std::min<std::size_t>(bytes.size(), call.out_size - at));
+  if (at < call.out_size && !bytes.empty()) std::memcpy(out + at, bytes.data(), std::min<std::size_t>(bytes.size(), call.out_size - at));
 }
 
 Reply bytes_reply(Bytes bytes) {

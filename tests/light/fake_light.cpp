@@ -31,7 +31,7 @@ bool device_io_control(std::intptr_t, std::uint32_t code, void* in, std::uint32_
   if (in_size == 4) std::memcpy(&word, in, 4);
   *returned = 4;
   if (code == IOCTL_SMI_VERSION) {
-    std::memcpy(bytes, f.smi_version_reply.data(), std::min<std::size_t>(f.smi_version_reply.size(), out_size));
+    std::copy_n(f.smi_version_reply.begin(), std::min<std::size_t>(f.smi_version_reply.size(), out_size), bytes);
     *returned = static_cast<std::uint32_t>(f.smi_version_reply.size());
   } else if (code == IOCTL_SMI_CALL) {
     if (f.smi_status == 0 && bytes[8] == 0x09) f.light = bytes[16];
