@@ -47,6 +47,13 @@ HWND find_window(const char* window_class, const char* title) {
   return nullptr;
 }
 
+// A first instance for /dev/sdy, played by the probe: it notes "Let's Sleep" handed on to it.
+bool handed_on = false;
+LRESULT CALLBACK played_first_instance(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND && wparam == 1010) handed_on = true;
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
 void pause_for_screenshot(const char* ready_file, const char* moment) {
   FILE* ready = std::fopen(ready_file, "w");
   std::fputs(moment, ready);
@@ -73,6 +80,17 @@ int main(int argc, char** argv) {
 
   check(exit_code(start(argv[2], "/dev/hda"), 20000) == 0, "a second instance for the drive exits with 0");
   check(WaitForSingleObject(first, 0) == WAIT_TIMEOUT, "the first still runs");
+  const char* played = "Spindwart V7 /dev/sdy";
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = played_first_instance;
+  window_class.lpszClassName = played;
+  RegisterClassA(&window_class);
+  HWND played_window = CreateWindowA(played, played, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  CreateMutexA(nullptr, FALSE, played);
+  check(exit_code(start(argv[2], "/dev/sdy"), 20000) == 0, "a second instance for /dev/sdy exits with 0");
+  MSG message;
+  while (PeekMessageA(&message, played_window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  check(handed_on, "and hands \"Let's Sleep\" on to the first");
 
   HANDLE missing = start(argv[2], "/dev/sdz");
   HWND box = find_window("#32770", "Spindwart V7 /dev/sdz");
