@@ -25,6 +25,19 @@ Bytes slice(const Bytes& bytes, std::size_t at, std::size_t size) {
   return {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size)};
 }
 
+// size zero bytes with these byte strings put in at their offsets.
+Bytes with(std::size_t size, std::initializer_list<std::pair<std::size_t, Bytes>> parts) {
+  Bytes bytes(size);
+  for (const auto& [at, part] : parts) std::copy(part.begin(), part.end(), bytes.begin() + static_cast<long>(at));
+  return bytes;
+}
+
+Bytes le32(std::uint32_t value) {
+  Bytes bytes(4);
+  put_le32(bytes.data(), value);
+  return bytes;
+}
+
 TEST(Names, WhatEachNameOpens) {
   const struct {
     const char* name;
@@ -75,15 +88,10 @@ TEST(Routes, RequestsAndRepliesOfEachRoute) {
     ASSERT_EQ(ata_route_ata(*l, HANDLE, regs.data(), data.data(), 512), 0);
     EXPECT_EQ(regs, DRIVE_OUT);
     EXPECT_EQ(data, pattern(512));
-    Bytes expected(l->data_at + 512u, 0);
-    expected[0] = static_cast<std::uint8_t>(l->header_size);
-    expected[2] = 2;  // data in
-    put_le32(&expected[8], 512);
-    put_le32(&expected[12], 10);
-    expected[l->data_buffer_offset_at] = l->data_at;
-    std::memcpy(&expected[l->current_task_file_at], IDENTIFY.data(), 8);
-    expected[l->data_at] = 0xCF;
-    EXPECT_EQ(fake.calls().at(0).in, expected);
+    EXPECT_EQ(fake.calls().at(0).in,  // length, data in, 512 bytes, 10 s, the data's offset, task file, marker
+              with(l->data_at + 512u, {{0, {static_cast<std::uint8_t>(l->header_size)}}, {2, {2}}, {8, le32(512)},
+                                       {12, le32(10)}, {l->data_buffer_offset_at, {l->data_at}},
+                                       {l->current_task_file_at, {IDENTIFY.begin(), IDENTIFY.end()}}, {l->data_at, {0xCF}}}));
   }
   FakeDriver fake;
   ata_method_mask = ATA_ROUTE_IDE;
@@ -93,22 +101,15 @@ TEST(Routes, RequestsAndRepliesOfEachRoute) {
   ASSERT_EQ(ata_command(HANDLE, regs.data(), data.data(), 1024), 0);
   EXPECT_EQ(regs, DRIVE_OUT);
   EXPECT_EQ(data, pattern(1024, 3));
-  Bytes expected(1036, 0);
-  std::memcpy(expected.data(), IDENTIFY.data(), 8);
-  put_le32(&expected[8], 1024);
-  expected[12] = 0xCF;
-  EXPECT_EQ(fake.calls().at(0).in, expected);
+  EXPECT_EQ(fake.calls().at(0).in, with(1036, {{0, {IDENTIFY.begin(), IDENTIFY.end()}}, {8, le32(1024)}, {12, {0xCF}}}));
 
   ata_method_mask = ATA_ROUTE_SMART;
   fake.on(SMART_RCV_DRIVE_DATA, smart_reply(0, 0, pattern(512, 40)));
   ASSERT_EQ(ata_command(HANDLE, (regs = IDENTIFY).data(), data.data(), 512), 0);
   EXPECT_EQ(regs, IDENTIFY);
   EXPECT_EQ(slice(data, 0, 512), pattern(512, 40));
-  expected.assign(32, 0);
-  put_le32(&expected[0], 512);
-  std::memcpy(&expected[4], IDENTIFY.data(), 8);
-  expected[9] = 0xA0;  // DriveHead, whatever the caller gave
-  EXPECT_EQ(fake.calls().at(1).in, expected);
+  // DriveHead 0xA0, whatever the caller gave
+  EXPECT_EQ(fake.calls().at(1).in, with(32, {{0, le32(512)}, {4, {0, 1, 0, 0, 0, 0xA0, 0xEC}}}));
   EXPECT_EQ(fake.calls().at(1).out_size, 528u);
 
   for (const ScsiLayout* l : {&SCSI_LAYOUT_I686, &SCSI_LAYOUT_X86_64}) {
@@ -116,19 +117,13 @@ TEST(Routes, RequestsAndRepliesOfEachRoute) {
       FakeDriver scsi;
       scsi.on(IOCTL_SCSI_PASS_THROUGH, scsi_reply(0, {}, {}, len));
       ata_route_scsi(*l, HANDLE, (regs = len ? IDENTIFY : CHECK_POWER).data(), data.data(), len);
-      expected.assign(l->header_size + 32u + len, 0);
-      expected[0] = l->header_size;
-      expected[6] = 16;  // the CDB's length
-      expected[7] = 32;  // the sense length
-      expected[8] = len ? 1 : 2;
-      put_le32(&expected[12], len);
-      put_le32(&expected[16], 10);
-      expected[l->data_buffer_offset_at] = l->data_at;
-      expected[l->sense_info_offset_at] = l->sense_at;
       const Bytes cdb = len ? Bytes{0x85, 0x08, 0x0E, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xB0, 0xEC, 0}
                             : Bytes{0x85, 0x06, 0x20, 0, 0x11, 0, 0x22, 0, 0x33, 0, 0x44, 0, 0x55, 0x66, 0xE5, 0};
-      std::copy(cdb.begin(), cdb.end(), expected.begin() + l->cdb_at);
-      EXPECT_EQ(scsi.calls().at(0).in, expected);
+      // length, CDB length 16, sense length 32, direction, transfer length, 10 s, offsets, CDB
+      EXPECT_EQ(scsi.calls().at(0).in,
+                with(l->header_size + 32u + len, {{0, {l->header_size, 0, 0, 0, 0, 0, 16, 32, static_cast<std::uint8_t>(len ? 1 : 2)}},
+                                                  {12, le32(len)}, {16, le32(10)}, {l->data_buffer_offset_at, {l->data_at}},
+                                                  {l->sense_info_offset_at, {l->sense_at}}, {l->cdb_at, cdb}}));
     }
   }
 }
@@ -379,15 +374,6 @@ TEST(DriveCommand, HeaderPowerModeAndStandby) {
   }
 }
 
-Bytes geometry(std::uint64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes = 512) {
-  Bytes g(24);
-  put_le64(&g[0], cylinders);
-  put_le32(&g[12], tracks);
-  put_le32(&g[16], sectors);
-  put_le32(&g[20], bytes);
-  return g;
-}
-
 TEST(Requests, GeometryAndSize) {
   const struct {
     std::uint64_t cylinders;
@@ -414,7 +400,7 @@ TEST(Requests, GeometryAndSize) {
     int error;
     std::uint64_t bytes;
   } sizes[] = {
-      {bytes_reply(pattern(8)), refuse(), 0, get_le64(pattern(8).data())},
+      {bytes_reply(le64(1000204886016)), refuse(), 0, 1000204886016},
       {refuse(1), bytes_reply(geometry(4294967297ULL, 255, 63, 4096)), 0, 282618468869345280ULL},
       {refuse(50), bytes_reply(geometry(1024, 255, 63)), EIO, 0},  // no fallback for another reason
       {refuse(1), refuse(1), ENOSYS, 0},

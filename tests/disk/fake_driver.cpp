@@ -176,3 +176,25 @@ Bytes pattern(std::size_t size, std::uint8_t first) {
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i * 7);
   return bytes;
 }
+
+Reply per_handle(std::map<std::intptr_t, Reply> replies) {
+  return [replies](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    const auto reply = replies.find(call.handle);
+    return reply != replies.end() && reply->second(call, out, returned);
+  };
+}
+
+Bytes geometry(std::uint64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes) {
+  Bytes g(24);
+  put_le64(&g[0], cylinders);
+  put_le32(&g[12], tracks);
+  put_le32(&g[16], sectors);
+  put_le32(&g[20], bytes);
+  return g;
+}
+
+Bytes le64(std::uint64_t value) {
+  Bytes bytes(8);
+  put_le64(bytes.data(), value);
+  return bytes;
+}

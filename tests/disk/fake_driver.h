@@ -63,4 +63,9 @@ Reply smart_reply(std::uint8_t driver_error, std::uint8_t ide_error, Bytes data 
 Reply scsi_reply(std::uint8_t status, Bytes sense, Bytes data = {}, std::int64_t transferred = -1);
 // The sense data a SAT bridge returns with the drive's registers, in descriptor or fixed format.
 Bytes sat_sense(bool descriptor, const Regs& regs);
+// Each handle's own reply; other handles are refused.
+Reply per_handle(std::map<std::intptr_t, Reply> replies);
+// A DISK_GEOMETRY of fixed media.
+Bytes geometry(std::uint64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes = 512);
+Bytes le64(std::uint64_t value);
 Bytes pattern(std::size_t size, std::uint8_t first = 1);

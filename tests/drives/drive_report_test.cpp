@@ -31,20 +31,6 @@ Bytes descriptor(int bus, const char* vendor, const char* product, const char* s
   return bytes;
 }
 
-// Each handle's own reply; other handles are refused.
-Reply per_handle(std::map<std::intptr_t, Reply> replies) {
-  return [replies](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
-    const auto reply = replies.find(call.handle);
-    return reply != replies.end() && reply->second(call, out, returned);
-  };
-}
-
-Bytes le64(std::uint64_t value) {
-  Bytes bytes(8);
-  put_le64(bytes.data(), value);
-  return bytes;
-}
-
 void collect(const ReportLine& line, void* rows) {
   static const std::regex gap("  +|\r\n");  // columns are set apart by two blanks or more
   EXPECT_EQ(std::string(line.text).substr(line.size - 2), "\r\n");
@@ -69,12 +55,7 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   fake.on(IOCTL_DISK_GET_LENGTH_INFO, per_handle({{0x10, bytes_reply(le64(2000398934016))},
                                                   {0x20, bytes_reply(le64(1000204886016))},
                                                   {0x30, bytes_reply(le64(512110190592))}}));
-  Bytes geometry(24);  // 60801 cylinders, 255 heads, 63 sectors of 512 bytes
-  put_le64(&geometry[0], 60801);
-  put_le32(&geometry[12], 255);
-  put_le32(&geometry[16], 63);
-  put_le32(&geometry[20], 512);
-  fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, per_handle({{0x40, bytes_reply(geometry)}}));
+  fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, per_handle({{0x40, bytes_reply(geometry(60801, 255, 63))}}));
   fake.on(IOCTL_SCSI_PASS_THROUGH, per_handle({{0x10, scsi_reply(2, sat_sense(false, {0, 0, 0, 0, 0, 0, 0x50, 0}))}}));
   fake.on(IOCTL_ATA_PASS_THROUGH, per_handle({{0x20, power_mode(0xFF)}}));
 
