@@ -128,44 +128,9 @@ TEST(Routes, RequestsAndRepliesOfEachRoute) {
   }
 }
 
-TEST(Routes, FailuresOfEachRoute) {
-  Bytes cf_first = pattern(512);
-  cf_first[0] = 0xCF;
-  const struct {
-    const char* what;
-    std::uint8_t mask;
-    std::uint32_t code;
-    Reply reply;
-    int len, error;
-    Regs regs_after;
-    std::uint8_t mask_after;
-  } cases[] = {
-      {"ATA: drive error", 1, IOCTL_ATA_PASS_THROUGH, ata_reply(DRIVE_ERR, pattern(512)), 512, EIO, DRIVE_ERR, 1},
-      {"ATA: 513 bytes", 1, IOCTL_ATA_PASS_THROUGH, refuse(), 513, EINVAL, IDENTIFY, 1},
-      {"ATA: negative length", 1, IOCTL_ATA_PASS_THROUGH, refuse(), -1, EINVAL, IDENTIFY, 1},
-      {"IDE: drive error", 2, IOCTL_IDE_PASS_THROUGH, ide_reply(DRIVE_ERR, pattern(512)), 512, EIO, IDENTIFY, 2},
-      {"IDE: byte count short", 2, IOCTL_IDE_PASS_THROUGH, ide_reply(DRIVE_OUT, pattern(512), 523), 512, EIO, IDENTIFY, 2},
-      {"IDE: no data, the marker", 2, IOCTL_IDE_PASS_THROUGH, ide_reply(DRIVE_OUT, cf_first), 512, EIO, IDENTIFY, 2},
-      {"SMART: 256 bytes", 4, SMART_RCV_DRIVE_DATA, smart_reply(0, 0), 256, EINVAL, IDENTIFY, 4},
-      {"SMART: the IDE error decides", 4, SMART_RCV_DRIVE_DATA, smart_reply(3, 4), 512, EIO, IDENTIFY, 4},
-      {"SMART: driver error only", 4, SMART_RCV_DRIVE_DATA, smart_reply(1, 0), 512, ENOSYS, IDENTIFY, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeDriver fake;
-    ata_method_mask = c.mask;
-    ata_scsi_route_enabled = false;
-    fake.on(c.code, c.reply);
-    Regs regs = IDENTIFY;
-    Bytes data = UNTOUCHED;
-    errno = 0;
-    EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), c.len), -1);
-    EXPECT_EQ(errno, c.error);
-    EXPECT_EQ(regs, c.regs_after);
-    EXPECT_EQ(data, UNTOUCHED);
-    EXPECT_EQ(ata_method_mask, c.mask_after);
-  }
-  FakeDriver fake;  // success without a reply written: the request's own task file and the marker
+// Success without a reply written: the request's own task file and the marker; no pages, no call.
+TEST(Routes, NothingWrittenBackAndNoMemory) {
+  FakeDriver fake;
   fake.on(IOCTL_ATA_PASS_THROUGH, bytes_reply({}));
   Regs regs = IDENTIFY;
   Bytes data(512);
@@ -218,12 +183,9 @@ TEST(Routes, ARefusedRouteIsNotTriedAgain) {
   EXPECT_EQ(ata_method_mask, ATA_ROUTE_SMART);
 }
 
-Bytes fixed_sense(std::uint8_t key, std::uint8_t asc) { return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, 0, 0, 0, 0, 0}; }
-Bytes descriptor_sense(std::uint8_t key, std::uint8_t asc) { return {0x72, key, asc, 0, 0, 0, 0, 0}; }
 
-// A drive behind a USB bridge: the registers come back in either sense format; only an answer that
-// says the bridge can never carry the command drops the route, anything else fails that command.
-TEST(UsbRoute, RegistersAndWhichAnswersDropTheRoute) {
+// A drive behind a USB bridge: the registers come back in either sense format.
+TEST(UsbRoute, RegistersFromEitherSenseFormat) {
   for (bool descriptor : {true, false}) {
     FakeDriver fake;
     fake.on(IOCTL_SCSI_PASS_THROUGH, scsi_reply(2, sat_sense(descriptor, {0, 0x00, 0, 0, 0, 0xA0, 0x50, 0})));
@@ -235,43 +197,6 @@ TEST(UsbRoute, RegistersAndWhichAnswersDropTheRoute) {
     EXPECT_EQ(regs, (Regs{0x04, 0x80, 0x01, 0x02, 0x03, 0xA0, 0x51, 0x77}));
     EXPECT_EQ(fake.calls().size(), 4u);  // the route found once, then one call a command
   }
-  const Bytes aborted = {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0x04, 0x41, 0, 0, 0, 0, 0, 0, 0, 0};
-  const struct {
-    const char* what;
-    Reply bridge;
-    std::uint8_t command;
-    int error;
-    bool dropped;
-  } cases[] = {
-      {"unit attention", scsi_reply(2, fixed_sense(0x06, 0x29)), 0xE5, EIO, false},
-      {"unit attention, descriptor", scsi_reply(2, descriptor_sense(0x06, 0x28)), 0xE5, EIO, false},
-      {"0x94: invalid field", scsi_reply(2, fixed_sense(0x05, 0x24)), 0x94, EIO, false},
-      {"aborted by the drive", scsi_reply(2, aborted), 0xEC, EIO, false},
-      {"identify short", scsi_reply(0, {}, pattern(512), 256), 0xEC, EIO, false},
-      {"busy", refuse(170), 0xE5, EIO, false},
-      {"no ATA PASS-THROUGH", scsi_reply(2, fixed_sense(0x05, 0x20)), 0xE5, ENOSYS, true},
-      {"no ATA PASS-THROUGH, descriptor", scsi_reply(2, descriptor_sense(0x05, 0x20)), 0xEC, ENOSYS, true},
-      {"CK_COND ignored", scsi_reply(0, {}), 0xE5, ENOSYS, true},
-      {"invalid function", refuse(1), 0xE5, ENOSYS, true},
-      {"not supported", refuse(50), 0xE5, ENOSYS, true},
-      {"invalid parameter", refuse(87), 0xE5, ENOSYS, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeDriver fake;
-    fake.on(IOCTL_SCSI_PASS_THROUGH, c.bridge);
-    Regs regs{0, 1, 0, 0, 0, 0, c.command, 0};
-    const Regs sent = regs;
-    Bytes data = UNTOUCHED;
-    for (int round = 0; round < 2; ++round) {
-      EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), c.command == 0xEC ? 512 : 0), -1);
-      EXPECT_EQ(errno, round == 1 && c.dropped ? ENOSYS : c.error);
-    }
-    EXPECT_EQ(regs, sent);
-    EXPECT_EQ(data, UNTOUCHED);
-    EXPECT_EQ(ata_scsi_route_enabled, !c.dropped);
-    EXPECT_EQ(fake.calls_of(IOCTL_SCSI_PASS_THROUGH), c.dropped ? 1u : 2u);
-  }
   FakeDriver fake;  // IDENTIFY: the data, and the block as sent
   fake.on(IOCTL_SCSI_PASS_THROUGH, scsi_reply(0, {}, pattern(512, 21), 512));
   Regs regs = IDENTIFY;
@@ -279,6 +204,77 @@ TEST(UsbRoute, RegistersAndWhichAnswersDropTheRoute) {
   ASSERT_EQ(ata_command(HANDLE, regs.data(), data.data(), 512), 0);
   EXPECT_EQ(data, pattern(512, 21));
   EXPECT_EQ(regs, IDENTIFY);
+}
+
+Bytes fixed_sense(std::uint8_t key, std::uint8_t asc) { return {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, 0, 0, 0, 0, 0}; }
+Bytes descriptor_sense(std::uint8_t key, std::uint8_t asc) { return {0x72, key, asc, 0, 0, 0, 0, 0}; }
+
+// A command that fails, asked twice on one route: what each answer says, which routes remain (only an
+// answer that says the route can never carry the command gives it up; a drive that is gone gives up
+// nothing), and the caller's buffers.
+TEST(Routes, ACommandThatFails) {
+  constexpr std::uint8_t USB = 8;  // the USB route alone
+  const Regs OLD_STANDBY{0, 1, 0, 0, 0, 0, 0x94, 0};
+  const Regs CHECK{0, 1, 0, 0, 0, 0, 0xE5, 0};
+  Bytes cf_first = pattern(512);
+  cf_first[0] = 0xCF;
+  const Bytes aborted = {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0x04, 0x41, 0, 0, 0, 0, 0, 0, 0, 0};
+  const struct {
+    const char* what;
+    std::uint8_t route;
+    Reply reply;
+    Regs regs;
+    int len, error, then;
+    Regs regs_after;
+    std::uint8_t routes_after;
+  } cases[] = {
+      {"ATA: drive error", 1, ata_reply(DRIVE_ERR, pattern(512)), IDENTIFY, 512, EIO, EIO, DRIVE_ERR, 1},
+      {"ATA: 513 bytes", 1, refuse(), IDENTIFY, 513, EINVAL, EINVAL, IDENTIFY, 1},
+      {"ATA: negative length", 1, refuse(), IDENTIFY, -1, EINVAL, EINVAL, IDENTIFY, 1},
+      {"IDE: drive error", 2, ide_reply(DRIVE_ERR, pattern(512)), IDENTIFY, 512, EIO, EIO, IDENTIFY, 2},
+      {"IDE: byte count short", 2, ide_reply(DRIVE_OUT, pattern(512), 523), IDENTIFY, 512, EIO, EIO, IDENTIFY, 2},
+      {"IDE: no data, the marker", 2, ide_reply(DRIVE_OUT, cf_first), IDENTIFY, 512, EIO, EIO, IDENTIFY, 2},
+      {"SMART: 256 bytes", 4, smart_reply(0, 0), IDENTIFY, 256, EINVAL, EINVAL, IDENTIFY, 4},
+      {"SMART: the IDE error decides", 4, smart_reply(3, 4), IDENTIFY, 512, EIO, EIO, IDENTIFY, 4},
+      {"SMART: driver error only", 4, smart_reply(1, 0), IDENTIFY, 512, ENOSYS, ENOSYS, IDENTIFY, 0},
+      {"USB: unit attention", USB, scsi_reply(2, fixed_sense(0x06, 0x29)), CHECK, 0, EIO, EIO, CHECK, USB},
+      {"USB: unit attention, descriptor", USB, scsi_reply(2, descriptor_sense(0x06, 0x28)), CHECK, 0, EIO, EIO, CHECK, USB},
+      {"USB: 0x94, invalid field", USB, scsi_reply(2, fixed_sense(0x05, 0x24)), OLD_STANDBY, 0, EIO, EIO, OLD_STANDBY, USB},
+      {"USB: aborted by the drive", USB, scsi_reply(2, aborted), IDENTIFY, 512, EIO, EIO, IDENTIFY, USB},
+      {"USB: identify short", USB, scsi_reply(0, {}, pattern(512), 256), IDENTIFY, 512, EIO, EIO, IDENTIFY, USB},
+      {"USB: busy", USB, refuse(170), CHECK, 0, EIO, EIO, CHECK, USB},
+      {"USB: no ATA PASS-THROUGH", USB, scsi_reply(2, fixed_sense(0x05, 0x20)), CHECK, 0, ENOSYS, ENOSYS, CHECK, 0},
+      {"USB: no ATA PASS-THROUGH, descriptor", USB, scsi_reply(2, descriptor_sense(0x05, 0x20)), IDENTIFY, 512, ENOSYS, ENOSYS, IDENTIFY, 0},
+      {"USB: CK_COND ignored", USB, scsi_reply(0, {}), CHECK, 0, ENOSYS, ENOSYS, CHECK, 0},
+      {"USB: invalid function", USB, refuse(1), CHECK, 0, ENOSYS, ENOSYS, CHECK, 0},
+      {"USB: not supported", USB, refuse(50), CHECK, 0, ENOSYS, ENOSYS, CHECK, 0},
+      {"USB: invalid parameter", USB, refuse(87), CHECK, 0, ENOSYS, ENOSYS, CHECK, 0},
+      {"ATA: gone (device not connected)", 1, refuse(1167), CHECK, 0, ENODEV, ENODEV, CHECK, 1},
+      {"IDE: gone (no such device)", 2, refuse(433), CHECK, 0, ENODEV, ENODEV, CHECK, 2},
+      {"USB: gone (device does not exist)", USB, refuse(55), CHECK, 0, ENODEV, ENODEV, CHECK, USB},
+      {"ATA: gone (not ready)", 1, refuse(21), CHECK, 0, ENODEV, ENODEV, CHECK, 1},
+      {"IDE: gone (invalid handle)", 2, refuse(6), CHECK, 0, ENODEV, ENODEV, CHECK, 2},
+  };
+  const std::uint32_t codes[] = {0, IOCTL_ATA_PASS_THROUGH, IOCTL_IDE_PASS_THROUGH, 0, SMART_RCV_DRIVE_DATA, 0, 0, 0,
+                                 IOCTL_SCSI_PASS_THROUGH};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDriver fake;
+    ata_method_mask = c.route & ATA_ROUTES_ALL;
+    ata_scsi_route_enabled = c.route == USB;
+    fake.on(codes[c.route], c.reply);
+    Bytes data = UNTOUCHED;
+    for (int round = 0; round < 2; ++round) {
+      Regs regs = c.regs;
+      errno = 0;
+      EXPECT_EQ(ata_command(HANDLE, regs.data(), data.data(), c.len), -1);
+      EXPECT_EQ(errno, round == 0 ? c.error : c.then);
+      EXPECT_EQ(regs, c.regs_after);
+    }
+    EXPECT_EQ(data, UNTOUCHED);
+    EXPECT_EQ(ata_method_mask, c.routes_after & ATA_ROUTES_ALL);
+    EXPECT_EQ(ata_scsi_route_enabled, c.routes_after == USB);
+  }
 }
 
 TEST(UsbRoute, OnlyWellFormedRegisterReportsCount) {
@@ -299,33 +295,6 @@ TEST(UsbRoute, OnlyWellFormedRegisterReportsCount) {
     Regs out{};
     EXPECT_EQ(sense_registers(sense.data(), sense.size(), out.data()), registers);
     EXPECT_EQ(out == r, registers);
-  }
-}
-
-// Unplugged for two polls and back, on each route: standby with ENODEV, nothing given up.
-TEST(DriveGone, UnpluggedForTwoPollsAndBackOnEveryRoute) {
-  const std::pair<std::uint32_t, Reply> routes[] = {
-      {IOCTL_ATA_PASS_THROUGH, power_mode(0xFF)},
-      {IOCTL_IDE_PASS_THROUGH, ide_reply({0, 0xFF, 0, 0, 0, 0, 0x50, 0})},
-      {IOCTL_SCSI_PASS_THROUGH, scsi_reply(2, sat_sense(true, {0, 0xFF, 0, 0, 0, 0, 0x50, 0}))}};
-  for (const auto& [code, answer] : routes) {
-    for (std::uint32_t gone : {6u, 21u, 55u, 433u, 1167u}) {
-      SCOPED_TRACE(testing::Message() << code << " " << gone);
-      FakeDriver fake;
-      fake.on(code, answer);
-      ASSERT_EQ(drive_check_sleeping(HANDLE), 0);
-      const std::uint8_t mask = ata_method_mask;
-      fake.on(code, refuse(gone));
-      for (int poll = 0; poll < 2; ++poll) {
-        errno = 0;
-        EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
-        EXPECT_EQ(errno, ENODEV);
-      }
-      fake.on(code, answer);
-      EXPECT_EQ(drive_check_sleeping(HANDLE), 0);
-      EXPECT_EQ(ata_method_mask, mask);
-      EXPECT_TRUE(ata_scsi_route_enabled);
-    }
   }
 }
 
@@ -359,6 +328,9 @@ TEST(DriveCommand, HeaderPowerModeAndStandby) {
     fake.on(IOCTL_ATA_PASS_THROUGH, ata_reply(out));
     EXPECT_EQ(drive_check_sleeping(HANDLE), sleeping) << int(out[1]);
   }
+  fake.on(IOCTL_ATA_PASS_THROUGH, refuse(1167));  // a drive that is gone reads as in standby
+  EXPECT_EQ(drive_check_sleeping(HANDLE), 1);
+  EXPECT_EQ(errno, ENODEV);
   for (const int failing : {0xE0, 0x94}) {  // standby: 0xE0 then 0x94, the second's result
     fake.on(IOCTL_ATA_PASS_THROUGH, [failing](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
       out[ATA_LAYOUT_NATIVE.current_task_file_at + REG_STATUS] = call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] == failing ? 0x51 : 0x50;
