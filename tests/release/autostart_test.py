@@ -85,11 +85,13 @@ def main():
     try:
         unknown = run("autostart-install.cmd /dev/sdq extra")[1]
         check(unknown[0].startswith("Unbekanntes Laufwerk: erwartet /dev/hda bis /dev/hdz"), f"unknown: {unknown}")
-        for arguments in ('"/dev/sdb"" & echo INJECTED>marker & "', "/dev/sdb^&echo INJECTED^>marker", "/dev/scd16", "sdb"):
-            for name in ("autostart-install.cmd", "autostart-remove.cmd"):
-                code, out, calls = run(f"{name} {arguments}")
-                check(code == 2 and out == unknown and len(out) == 1 and not calls, f"{name} {arguments}: {code} {out}")
-                check(not os.path.exists(os.path.join(folder, "marker")), f"{name} {arguments}: ran a command")
+        # Both scripts are the one file: the names are refused before the mode counts.
+        for name, arguments in (("autostart-install.cmd", '"/dev/sdb"" & echo INJECTED>marker & "'),
+                                ("autostart-remove.cmd", "/dev/sdb^&echo INJECTED^>marker"),
+                                ("autostart-install.cmd", "/dev/scd16"), ("autostart-remove.cmd", "sdb")):
+            code, out, calls = run(f"{name} {arguments}")
+            check(code == 2 and out == unknown and len(out) == 1 and not calls, f"{name} {arguments}: {code} {out}")
+            check(not os.path.exists(os.path.join(folder, "marker")), f"{name} {arguments}: ran a command")
         net = ["NET", '"C:\\windows\\System32\\net.exe" session', "", ""]
         code, out, calls = run("autostart-install.cmd /dev/sdb")
         check(code == 0 and out == [said("/dev/sdb")] and len(calls) == 2 and calls[0] == net, f"install: {code} {out} {calls}")
