@@ -2,7 +2,6 @@
 // the test gives; every open, request (with the bytes sent) and close is recorded.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,25 +13,21 @@
 #include "disk_sys.h"
 
 using Bytes = std::vector<std::uint8_t>;
-using Regs = std::array<std::uint8_t, IDEREGS_SIZE>;
-
 struct FakeCall {
   std::intptr_t handle;
   std::uint32_t code;
   Bytes in;
   std::uint32_t out_size;
 };
-
 // Fills out and the count, or refuses (false).
 using Reply = std::function<bool(const FakeCall& call, std::uint8_t* out, std::uint32_t& returned)>;
 
-class FakeDriver {
- public:
+struct FakeDriver {
   FakeDriver();  // installs itself, with every route enabled again and disk_is_cdrom false
   ~FakeDriver();
-  void on(std::uint32_t code, Reply reply);  // codes without a reply are refused (ERROR_NOT_SUPPORTED)
+  // The reply to a code, from one handle or (0) any; codes without a reply are refused (ERROR_NOT_SUPPORTED).
+  void on(std::uint32_t code, Reply reply, std::intptr_t handle = 0);
   std::vector<FakeCall> calls() const;
-  std::size_t calls_of(std::uint32_t code) const;
 
   // A path opens as handle 0x1234, or as listed in disks (path: handle, last error of a read/write open).
   std::map<std::string, std::pair<std::intptr_t, std::uint32_t>> disks;
@@ -41,31 +36,24 @@ class FakeDriver {
   std::vector<std::intptr_t> closed;
   bool fail_page_alloc = false;
   int live_pages = 0;
-  Bytes disk_bytes;  // what ReadFile reads from the position SetFilePointer set
+  Bytes disk_bytes;  // what ReadFile reads, from the position SetFilePointer set
   std::uint32_t position = 0;
-
   mutable std::mutex mutex;
   std::vector<FakeCall> calls_;
-  std::map<std::uint32_t, Reply> replies;
+  std::map<std::pair<std::uint32_t, std::intptr_t>, Reply> replies;
   const DiskSys* previous;
 };
 
 Reply refuse(std::uint32_t error = SYS_ERROR_NOT_SUPPORTED);
-Reply bytes_reply(Bytes bytes);  // written from offset 0, the count as long as the bytes
-// The ATA route's output registers and data; ATA_LAYOUT_NATIVE unless said otherwise.
-Reply ata_reply(Regs regs, Bytes data = {}, const AtaLayout& layout = ATA_LAYOUT_NATIVE);
-Reply power_mode(std::uint8_t mode);  // the ATA route answering CHECK POWER MODE
-// The IDE route: registers, data and the byte count (-1: the whole buffer).
-Reply ide_reply(Regs regs, Bytes data = {}, std::int64_t count = -1);
-Reply smart_reply(std::uint8_t driver_error, std::uint8_t ide_error, Bytes data = {});
-// SCSI pass-through: the SCSI status, sense data, data, and the DataTransferLength written back
-// (-1: left as sent).
-Reply scsi_reply(std::uint8_t status, Bytes sense, Bytes data = {}, std::int64_t transferred = -1);
-// The sense data a SAT bridge returns with the drive's registers, in descriptor or fixed format.
-Bytes sat_sense(bool descriptor, const Regs& regs);
-// Each handle's own reply; other handles are refused.
-Reply per_handle(std::map<std::intptr_t, Reply> replies);
+// Each byte string at its offset, bounded by the buffer; the count is the whole buffer unless given.
+Reply answer(std::vector<std::pair<std::size_t, Bytes>> parts, std::int64_t count = -1);
+Reply bytes_reply(const Bytes& bytes);  // the count as long as the bytes
+Reply power_mode(std::uint8_t mode);    // the ATA route answering CHECK POWER MODE
+// The sense data a SAT bridge returns with the drive's registers, in descriptor or fixed format, and
+// the SCSI pass-through's reply with it.
+Bytes sat_sense(bool descriptor, const Bytes& regs);
+Reply sat_reply(bool descriptor, const Bytes& regs);
+Bytes le(std::uint64_t value, std::size_t size);  // little-endian
 // A DISK_GEOMETRY of fixed media.
-Bytes geometry(std::uint64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes = 512);
-Bytes le64(std::uint64_t value);
+Reply geometry(std::uint64_t cylinders, std::uint32_t tracks, std::uint32_t sectors, std::uint32_t bytes = 512);
 Bytes pattern(std::size_t size, std::uint8_t first = 1);

@@ -1,9 +1,9 @@
 // Stands in for schtasks.exe, net.exe and powershell.exe while the autostart scripts run under Wine.
-// It appends "NAME|command line" to SPINDWART_RECORD\calls.txt, keeps a copy of the task file that
-// "/xml FILE" names as task.xml, and exits with SPINDWART_RECORD_EXIT_<NAME> (0 when unset). As
-// powershell.exe with SPINDWART_RECORD_ELEVATE set, it does what Start-Process -Verb RunAs does with
-// the script's request: it runs cmd.exe /d /c ""%SPINDWART_SELF%" %SPINDWART_ARGS%" (output to
-// elevated.txt) and exits with its exit code.
+// It appends "NAME|command line|SPINDWART_SELF|SPINDWART_ARGS" to SPINDWART_RECORD\calls.txt, keeps a
+// copy of the task file that "/xml FILE" names as task.xml, and exits with SPINDWART_RECORD_EXIT_<NAME>
+// (0 when unset). As powershell.exe with SPINDWART_RECORD_ELEVATE set, it does what Start-Process
+// -Verb RunAs does with the script's request: it runs cmd.exe /d /c ""%SPINDWART_SELF%" %SPINDWART_ARGS%"
+// (its output discarded) and exits with its exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,26 +29,18 @@ int main() {
                environment(L"SPINDWART_ARGS").c_str());
   std::fclose(calls);
   const std::size_t xml = line.find(L"/xml \"");
-  if (xml != std::wstring::npos) {
-    const std::wstring file = line.substr(xml + 6, line.find(L'"', xml + 6) - xml - 6);
-    CopyFileW(file.c_str(), (dir + L"\\task.xml").c_str(), FALSE);
+  if (xml != std::wstring::npos)
+    CopyFileW(line.substr(xml + 6, line.find(L'"', xml + 6) - xml - 6).c_str(), (dir + L"\\task.xml").c_str(), FALSE);
+  if (name != L"POWERSHELL" || environment(L"SPINDWART_RECORD_ELEVATE").empty())
+    return _wtoi(environment(L"SPINDWART_RECORD_EXIT_" + name).c_str());
+  std::wstring command = L"cmd.exe /d /c \"\"" + environment(L"SPINDWART_SELF") + L"\" " + environment(L"SPINDWART_ARGS") + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  DWORD code = 9009;
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
   }
-  if (name == L"POWERSHELL" && !environment(L"SPINDWART_RECORD_ELEVATE").empty()) {
-    std::wstring command = L"cmd.exe /d /c \"\"" + environment(L"SPINDWART_SELF") + L"\" " + environment(L"SPINDWART_ARGS") + L"\"";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW((dir + L"\\elevated.txt").c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out;
-    PROCESS_INFORMATION process{};
-    DWORD code = 9009;
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      WaitForSingleObject(process.hProcess, INFINITE);
-      GetExitCodeProcess(process.hProcess, &code);
-    }
-    CloseHandle(out);
-    return static_cast<int>(code);
-  }
-  return _wtoi(environment(L"SPINDWART_RECORD_EXIT_" + name).c_str());
+  return static_cast<int>(code);
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,20 +30,33 @@ bool pump_until(Done done, DWORD timeout_ms) {
 }
 void pump(DWORD ms) { pump_until([] { return false; }, ms); }
 
-// The handle value the system gives next: any handle left open moves it.
-HANDLE next_handle() {
-  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  CloseHandle(probe);
-  return probe;
+// A thread that waits for a window of this class (and title), keeps its static text (a message
+// box's) and answers it: OK, or a menu item's mnemonic key. Started before the call that shows it.
+struct Answer {
+  const wchar_t* window_class;
+  const wchar_t* title;
+  WPARAM key;
+  std::wstring text;
+};
+DWORD WINAPI answer_window(void* parameter) {
+  auto* answer = static_cast<Answer*>(parameter);
+  for (int i = 0; i < 200; ++i) {
+    Sleep(20);
+    HWND window = FindWindowW(answer->window_class, answer->title);
+    if (window == nullptr) continue;
+    static wchar_t text[4096];
+    GetDlgItemTextW(window, 0xFFFF, text, 4096);
+    answer->text = text;
+    PostMessageW(window, answer->key == IDOK ? WM_COMMAND : WM_KEYDOWN, answer->key, 0);
+    if (answer->key != IDOK) PostMessageW(window, WM_CHAR, answer->key | 0x20, 0);
+    return 0;
+  }
+  return 1;
 }
-
-// The standby commands (not CHECK POWER MODE) that reached the drive.
-std::vector<std::uint8_t> standby_commands(const FakeDriver& fake) {
-  std::vector<std::uint8_t> result;
-  for (const FakeCall& call : fake.calls())
-    if (call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] != 0xE5)
-      result.push_back(call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND]);
-  return result;
+bool joined(HANDLE thread) {
+  const bool done = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return done;
 }
 
 // Plays a notification area that is missing while `missing` says so, and records what it is asked.
@@ -52,10 +66,8 @@ BOOL WINAPI notification_area(DWORD message, PNOTIFYICONDATAA data) {
   notified.emplace_back(message, data->hIcon);
   return !(missing && message == NIM_ADD);
 }
-std::size_t adds() {
-  std::size_t n = 0;
-  for (const auto& call : notified) n += call.first == NIM_ADD;
-  return n;
+std::ptrdiff_t adds() {
+  return std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
 }
 
 class Tray : public ::testing::Test {
@@ -63,8 +75,6 @@ class Tray : public ::testing::Test {
   void SetUp() override {
     fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF));
     light.hotkey_nt_device = true;
-    notified.clear();
-    missing = false;
   }
   void start() {
     ASSERT_TRUE(tray_start(GetModuleHandleA(nullptr), "/dev/hda"));
@@ -77,47 +87,57 @@ class Tray : public ::testing::Test {
   }
   bool sleeping() { return tray.notify.hIcon == tray.sleeping_icon; }
   bool checked() { return (GetMenuState(tray.menu, CMD_SLEEPING, MF_BYCOMMAND) & MF_CHECKED) != 0; }
+  // The standby commands (not CHECK POWER MODE) that reached the drive.
+  std::vector<std::uint8_t> standby_commands() {
+    std::vector<std::uint8_t> commands;
+    for (const FakeCall& call : fake.calls())
+      if (call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] != 0xE5)
+        commands.push_back(call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND]);
+    return commands;
+  }
   FakeDriver fake;
   FakeLight light;
   HWND window = nullptr;
 };
 
+// The window, its notify record, the menu and the information box, whose texts read right through
+// the wide API whatever the ANSI code page (the test runs again under 932); the events.
 TEST_F(Tray, WindowNotifyRecordMenuAndEvents) {
+  const char* code_page = std::getenv("EXPECTED_ACP");
+  EXPECT_EQ(GetACP(), code_page ? static_cast<UINT>(std::atoi(code_page)) : 1252u);
   start();
-  char text[64] = {};
-  GetClassNameA(window, text, sizeof text);
-  EXPECT_STREQ(text, "Spindwart V7 /dev/hda");
-  EXPECT_FALSE(IsWindowVisible(window));
-  EXPECT_EQ(tray.notify.cbSize, sizeof(void*) == 8 ? 104u : 88u);
-  EXPECT_EQ(tray.notify.uID, 0u);
-  EXPECT_EQ(tray.notify.uFlags, 7u);
-  EXPECT_EQ(tray.notify.uCallbackMessage, 0x8000u);
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  EXPECT_STREQ(name, "Spindwart V7 /dev/hda");
   EXPECT_STREQ(tray.notify.szTip, "Spindwart V7 /dev/hda");
-  const UINT ids[] = {1010, 0, 1020, 0, 1030, 1040};
-  const char* texts[] = {"&Let's Sleep", "", "&Sleeping", "", "&Info", "&Tsch\xFCss"};
-  const HBITMAP images[] = {tray.sleeping_bitmap, nullptr, nullptr, nullptr, tray.app_bitmap, tray.awake_bitmap};
-  ASSERT_EQ(GetMenuItemCount(tray.menu), 6);
-  for (int i = 0; i < 6; ++i) {
-    MENUITEMINFOA item{};
+  EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_EQ(std::vector<UINT>({tray.notify.cbSize, tray.notify.uID, tray.notify.uFlags, tray.notify.uCallbackMessage}),
+            std::vector<UINT>({sizeof(void*) == 8 ? 104u : 88u, 0, 7, 0x8000}));
+  std::wstring menu;
+  for (int i = 0; i < GetMenuItemCount(tray.menu); ++i) {
+    wchar_t text[64] = {};
+    MENUITEMINFOW item{};
     item.cbSize = sizeof item;
     item.fMask = MIIM_ID | MIIM_STATE | MIIM_CHECKMARKS | MIIM_STRING;
     item.dwTypeData = text;
-    item.cch = sizeof text;
-    text[0] = 0;
-    ASSERT_TRUE(GetMenuItemInfoA(tray.menu, i, TRUE, &item));
-    EXPECT_EQ(item.wID, ids[i]);
-    EXPECT_STREQ(text, texts[i]);
-    EXPECT_EQ(item.hbmpChecked, images[i]);
-    EXPECT_EQ(item.hbmpUnchecked, images[i]);
-    if (ids[i] != 0) {
-      EXPECT_EQ((item.fState & MFS_GRAYED) != 0, i == 2);
-      EXPECT_EQ((item.fState & MFS_DEFAULT) != 0, i == 0);
-    }
+    item.cch = 64;
+    GetMenuItemInfoW(tray.menu, i, TRUE, &item);
+    const HBITMAP images[] = {nullptr, tray.sleeping_bitmap, tray.app_bitmap, tray.awake_bitmap};
+    const int image = static_cast<int>(std::find(images, images + 4, item.hbmpChecked) - images);
+    menu += std::to_wstring(item.wID) + L" " + text + L" " + std::to_wstring(item.fState & (MFS_GRAYED | MFS_DEFAULT)) +
+            L" " + std::to_wstring(item.hbmpChecked == item.hbmpUnchecked ? image : -1) + L"|";
   }
-  for (const char* name : {"pindwart V7 /dev/hda", "indwart V7 /dev/hda"}) {
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    EXPECT_NE(event, nullptr) << name;
-    CloseHandle(event);
+  EXPECT_EQ(menu, L"1010 &Let's Sleep 4096 1|0  3 0|1020 &Sleeping 1 0|0  3 0|1030 &Info 0 2|1040 &Tsch\u00FCss 0 3|");
+  Answer box{L"#32770", L"Spindwart V7 /dev/hda", IDOK, {}};
+  HANDLE answering = CreateThread(nullptr, 0, answer_window, &box, 0, nullptr);
+  SendMessageA(window, WM_COMMAND, CMD_INFO, 0);  // returns when the box is closed
+  EXPECT_TRUE(joined(answering));
+  EXPECT_NE(box.text.find(L"Ich \u00FCbernehme keine Haftung f\u00FCr Sch\u00E4den"), std::wstring::npos);
+  EXPECT_NE(box.text.find(L"Au\u00DFerdem rennt"), std::wstring::npos);
+  for (const char* event : {"pindwart V7 /dev/hda", "indwart V7 /dev/hda"}) {
+    HANDLE handle = OpenEventA(SYNCHRONIZE, FALSE, event);
+    EXPECT_NE(handle, nullptr) << event;
+    CloseHandle(handle);
   }
   HANDLE lock = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, "Spindwart V7");
   EXPECT_EQ(WaitForSingleObject(lock, 0), WAIT_OBJECT_0);  // created set: the first blink need not wait
@@ -151,31 +171,19 @@ TEST_F(Tray, FollowsTheDrive) {
   quit();
 }
 
-// Waits for the pop-up menu and picks "Let's Sleep" by its mnemonic, as a key press would.
-DWORD WINAPI choose_lets_sleep(void*) {
-  for (int i = 0; i < 100; ++i) {
-    Sleep(20);
-    if (HWND popup = FindWindowA("#32768", nullptr)) {
-      PostMessageA(popup, WM_KEYDOWN, 'L', 0);
-      PostMessageA(popup, WM_CHAR, 'l', 0);
-      return 0;
-    }
-  }
-  return 1;
-}
-
+// A left click, "Let's Sleep" in the menu, and a posted command each send standby (0xE0, then 0x94);
+// a second command without a tick between waits the full idle wait.
 TEST_F(Tray, ClickMenuAndPostedCommandEachSendStandby) {
   start();
   pump(500);
   SendMessageA(window, WM_TRAYNOTIFY, 0, WM_LBUTTONDOWN);
   SendMessageA(window, WM_TRAYNOTIFY, 1, WM_LBUTTONDOWN);  // not our icon
-  EXPECT_TRUE(pump_until([&] { return standby_commands(fake).size() == 2; }, 3000));
-  HANDLE chooser = CreateThread(nullptr, 0, choose_lets_sleep, nullptr, 0, nullptr);
+  EXPECT_TRUE(pump_until([&] { return standby_commands().size() == 2; }, 3000));
+  Answer menu{L"#32768", nullptr, 'L', {}};
+  HANDLE choosing = CreateThread(nullptr, 0, answer_window, &menu, 0, nullptr);
   SendMessageA(window, WM_TRAYNOTIFY, 0, WM_RBUTTONDOWN);
-  EXPECT_EQ(WaitForSingleObject(chooser, 3000), WAIT_OBJECT_0);
-  CloseHandle(chooser);
-  EXPECT_TRUE(pump_until([&] { return standby_commands(fake).size() == 4; }, 3000));
-  // Two commands without a tick between them: the second waits the full idle wait.
+  EXPECT_TRUE(joined(choosing));
+  EXPECT_TRUE(pump_until([&] { return standby_commands().size() == 4; }, 3000));
   PostMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
   PostMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
   MSG message;
@@ -187,7 +195,7 @@ TEST_F(Tray, ClickMenuAndPostedCommandEachSendStandby) {
   EXPECT_GE(GetTickCount() - start, 1400u);
   SendMessageA(window, WM_COMMAND, CMD_SLEEPING, 0);  // the grayed item and a control's notification
   SendMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, reinterpret_cast<LPARAM>(window));
-  EXPECT_EQ(standby_commands(fake), (std::vector<std::uint8_t>{0xE0, 0x94, 0xE0, 0x94, 0xE0, 0x94, 0xE0, 0x94}));
+  EXPECT_EQ(standby_commands(), (std::vector<std::uint8_t>{0xE0, 0x94, 0xE0, 0x94, 0xE0, 0x94, 0xE0, 0x94}));
   quit();
 }
 
@@ -197,52 +205,17 @@ TEST_F(Tray, TheIconInTheNotificationArea) {
   tray_shell_notify = notification_area;
   missing = true;
   start();
-  EXPECT_TRUE(pump_until([] { return adds() >= 3; }, 3000));
+  EXPECT_TRUE(pump_until([&] { return adds() >= 3; }, 3000));
   missing = false;
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0x00));
   EXPECT_TRUE(pump_until([&] { return tray.icon_added && sleeping(); }, 3000));
-  const std::size_t added = adds();
+  const std::ptrdiff_t added = adds();
   pump(1000);
-  EXPECT_EQ(adds(), added);
   PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(pump_until([&] { return adds() == added + 1; }, 3000));
-  EXPECT_EQ(notified.back(), std::make_pair(static_cast<DWORD>(NIM_ADD), tray.sleeping_icon));
+  EXPECT_TRUE(pump_until([&] { return notified.back() == std::make_pair(static_cast<DWORD>(NIM_ADD), tray.sleeping_icon); }, 3000));
+  EXPECT_EQ(adds(), added + 1);
   quit();
   EXPECT_EQ(notified.back().first, static_cast<DWORD>(NIM_DELETE));
-}
-
-std::wstring box_text;
-
-DWORD WINAPI read_and_close_info_box(void*) {
-  for (int i = 0; i < 200; ++i) {
-    Sleep(20);
-    if (HWND box = FindWindowW(L"#32770", L"Spindwart V7 /dev/hda")) {
-      static wchar_t buffer[4096];
-      GetDlgItemTextW(box, 0xFFFF, buffer, 4096);
-      box_text = buffer;
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      return 0;
-    }
-  }
-  return 1;
-}
-
-// The user's texts through the wide API; run again under the ANSI code pages 932 and 1251.
-TEST_F(Tray, CodePageMenuAndMessageBoxReadRight) {
-  if (const char* expected = std::getenv("EXPECTED_ACP")) {
-    EXPECT_EQ(GetACP(), static_cast<UINT>(std::atoi(expected)));
-  }
-  start();
-  wchar_t text[64] = {};
-  GetMenuStringW(tray.menu, CMD_QUIT, text, 64, MF_BYCOMMAND);
-  EXPECT_EQ(std::wstring(text), L"&Tsch\u00FCss");
-  HANDLE reader = CreateThread(nullptr, 0, read_and_close_info_box, nullptr, 0, nullptr);
-  SendMessageA(window, WM_COMMAND, CMD_INFO, 0);
-  EXPECT_EQ(WaitForSingleObject(reader, 5000), WAIT_OBJECT_0);
-  CloseHandle(reader);
-  EXPECT_NE(box_text.find(L"Ich \u00FCbernehme keine Haftung f\u00FCr Sch\u00E4den"), std::wstring::npos);
-  EXPECT_NE(box_text.find(L"Au\u00DFerdem rennt"), std::wstring::npos);
-  quit();
 }
 
 // Quit during a blink: it finishes, so the light is restored and the lock that every instance
@@ -250,20 +223,20 @@ TEST_F(Tray, CodePageMenuAndMessageBoxReadRight) {
 TEST_F(Tray, QuitDuringABlinkRestoresTheLightAndReleasesEverything) {
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0x00));  // standby at start: a 200 ms blink at once
   HANDLE other_instance_lock = CreateEventA(nullptr, FALSE, TRUE, "Spindwart V7");
-  HANDLE before = nullptr;
-  for (int round = 0; round < 2; ++round) {
-    before = round == 1 ? next_handle() : before;
+  HANDLE next_handle[2] = {};
+  for (HANDLE& next : next_handle) {
     fake.closed.clear();
     start();
     const DWORD start_ms = GetTickCount();
     while (light.light == 0 && GetTickCount() - start_ms < 3000) Sleep(1);
     EXPECT_EQ(light.light, 1) << "the blink did not start";
     quit();
-    EXPECT_EQ(light.light, 0);
-    EXPECT_EQ(light.open_devices, 0);
+    EXPECT_EQ(std::vector<int>({light.light, light.open_devices}), std::vector<int>({0, 0}));
     EXPECT_EQ(fake.closed, std::vector<std::intptr_t>{0x1234});
+    next = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // the handle value the system gives next
+    CloseHandle(next);
   }
-  EXPECT_EQ(next_handle(), before);
+  EXPECT_EQ(next_handle[1], next_handle[0]);
   EXPECT_EQ(WaitForSingleObject(other_instance_lock, 0), WAIT_OBJECT_0);
   CloseHandle(other_instance_lock);
 }
