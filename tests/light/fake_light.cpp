@@ -1,6 +1,5 @@
 #include "fake_light.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,31 +21,21 @@ std::intptr_t create_file(const char16_t* path, std::uint32_t access, std::uint3
   return exists ? 0x510 : -1;
 }
 
+// SMI: the light switched by function 9, its presence at byte 8 and state at 17 read back; hotkey: the capabilities,
+// the state in bit 0 of GET, SET's bit 0.
 bool device_io_control(std::intptr_t, std::uint32_t code, void* in, std::uint32_t in_size, void* out,
                        std::uint32_t out_size, std::uint32_t* returned) {
   FakeLight& f = *active;
-  f.calls.push_back({code, std::vector<std::uint8_t>(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + in_size)});
   auto* bytes = static_cast<std::uint8_t*>(out);
-  std::uint32_t word = 0;
-  if (in_size == 4) std::memcpy(&word, in, 4);
-  *returned = 4;
-  if (code == IOCTL_SMI_VERSION) {
-    std::copy_n(f.smi_version_reply.begin(), std::min<std::size_t>(f.smi_version_reply.size(), out_size), bytes);
-    *returned = static_cast<std::uint32_t>(f.smi_version_reply.size());
-  } else if (code == IOCTL_SMI_CALL) {
-    if (f.smi_status == 0 && bytes[8] == 0x09) f.light = bytes[16];
-    bytes[1] = f.smi_status;
-    bytes[8] = f.smi_presence;
-    if (f.smi_status == 0 && f.smi_presence != 0) bytes[17] = f.light;
-    *returned = 48;
-  } else if (code == IOCTL_HOTKEY_CAPS) {
-    word = f.hotkey_caps;
-  } else if (code == IOCTL_HOTKEY_GET) {
-    word = f.hotkey_get_flags | (f.light & 1u);
-  } else if (code == IOCTL_HOTKEY_SET) {
-    f.light = static_cast<std::uint8_t>(word & 1);
-  }
+  f.calls.push_back({code, std::vector<std::uint8_t>(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + in_size)});
+  std::uint32_t word = code == IOCTL_HOTKEY_CAPS ? f.hotkey_caps : code == IOCTL_HOTKEY_GET ? f.light & 1u : 0;
+  if (code == IOCTL_HOTKEY_SET) f.light = bytes[0] & 1;
+  if (code == IOCTL_SMI_CALL && bytes[8] == 0x09) f.light = bytes[16];
+  if (code == IOCTL_SMI_CALL) bytes[17] = f.light;
+  if (code == IOCTL_SMI_CALL) bytes[8] = f.smi_presence;
+  if (code == IOCTL_SMI_VERSION) std::memcpy(out, f.smi_version_reply.data(), std::min<std::size_t>(f.smi_version_reply.size(), out_size));
   if (code != IOCTL_SMI_VERSION && code != IOCTL_SMI_CALL) std::memcpy(out, &word, 4);
+  *returned = code == IOCTL_SMI_VERSION ? static_cast<std::uint32_t>(f.smi_version_reply.size()) : out_size;
   if (f.returned.count(code) != 0) *returned = f.returned[code];
   return *returned != 0;
 }
@@ -64,13 +53,10 @@ FakeLight::FakeLight() : smi_version_reply(smi_version(18)), previous(light_sys)
   light_sys = &fake_sys;
 }
 
-FakeLight::~FakeLight() {
-  light_sys = previous;
-  active = nullptr;
-}
+FakeLight::~FakeLight() { light_sys = previous; }
 
-std::vector<std::uint8_t> smi_version(std::uint8_t version, std::size_t size) {
-  std::vector<std::uint8_t> reply(size, 0x5A);
-  if (size > 8) reply[8] = version;
+std::vector<std::uint8_t> smi_version(std::uint8_t version) {
+  std::vector<std::uint8_t> reply(14, 0x5A);
+  reply[8] = version;
   return reply;
 }

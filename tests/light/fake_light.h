@@ -15,15 +15,14 @@ struct FakeLightCall {
   std::vector<std::uint8_t> in;
 };
 
-class FakeLight {
- public:
+struct FakeLight {
   FakeLight();
   ~FakeLight();
   bool smi_device = false, hotkey_nt_device = false, hotkey_9x_device = false;
-  std::uint32_t platform_id = 2;                  // 0: the version query fails
-  std::vector<std::uint8_t> smi_version_reply;   // empty: the request fails
-  std::uint8_t smi_status = 0, smi_presence = 1;
-  std::uint32_t hotkey_caps = 0x04000000, hotkey_get_flags = 0;
+  std::uint32_t platform_id = 2;                     // 0: the version query fails
+  std::vector<std::uint8_t> smi_version_reply;      // empty: the request fails
+  std::uint8_t smi_presence = 1;
+  std::uint32_t hotkey_caps = 0x04000000;
   std::map<std::uint32_t, std::uint32_t> returned;  // the count each code reports (default: all of it)
   std::atomic<std::uint8_t> light{0};               // watched from other threads
   std::vector<std::string> opens;                    // "path access share disposition", in hex
@@ -33,4 +32,4 @@ class FakeLight {
 };
 
 // A version reply with this version at byte 8.
-std::vector<std::uint8_t> smi_version(std::uint8_t version, std::size_t size = 14);
+std::vector<std::uint8_t> smi_version(std::uint8_t version);

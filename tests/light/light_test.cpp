@@ -1,7 +1,11 @@
-// Keyboard light: the bytes sent to each driver, the choice of driver, and the result of every reply.
+// Keyboard light: the bytes of each driver's requests and what each reply means, the choice of
+// driver and its open mode, and the requests as they reach an emulated driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <tuple>
 #include <vector>
 
 #include "fake_light.h"
@@ -10,113 +14,75 @@
 
 namespace {
 
-// What a get, the availability and a switch off give for each reply, and what the switch sends:
-// an SMI block's function and state bytes, or the hotkey words.
-TEST(Light, RepliesAndRequests) {
-  const struct {
-    bool smi;
-    std::uint8_t status, presence;
-    std::uint32_t caps, get_flags;
-    std::map<std::uint32_t, std::uint32_t> returned;
-    std::vector<int> get_available_set;
-    std::vector<std::uint32_t> sent;
-  } rows[] = {
-      {true, 0, 1, 0, 0, {}, {1, 1, 0}, {0x090000}},
-      {true, 0, 1, 0, 0, {{IOCTL_SMI_CALL, 0}}, {-1, -1, -1}, {0x090000}},  // unanswered
-      {true, 1, 1, 0, 0, {}, {-1, 0, 0}, {0x090000}},                        // a status
-      {true, 0, 0, 0, 0, {}, {-1, 0, 0}, {0x090000}},                        // no light
-      {true, 0, 1, 0, 0, {{IOCTL_SMI_CALL, 2}}, {1, 1, 0}, {0x090000}},      // a short reply
-      {false, 0, 0, 0x04000000, 0, {}, {1, 1, 0}, {0, 26, 0x1A000000}},
-      {false, 0, 0, 0xFBFFFFFF, 0, {}, {-1, -1, -1}, {0}},  // no light function
-      {false, 0, 0, 0x04000000, 0, {{IOCTL_HOTKEY_CAPS, 0}}, {1, 1, 0}, {0, 26, 0x1A000000}},  // the count not looked at
-      {false, 0, 0, 0x04000000, 0, {{IOCTL_HOTKEY_GET, 0}}, {-1, -1, -1}, {0, 26}},
-      {false, 0, 0, 0x04000000, 0x8000, {}, {-1, 0, -1}, {0, 26}},  // bit 15: unavailable
-      {false, 0, 0, 0x04000000, 0x7FFE, {{IOCTL_HOTKEY_SET, 0}}, {1, 1, -1}, {0, 26, 0x1A000000}},
-  };
-  for (const auto& r : rows) {
-    FakeLight fake;
-    fake.smi_device = r.smi;
-    fake.hotkey_nt_device = !r.smi;
-    fake.smi_status = r.status;
-    fake.smi_presence = r.presence;
-    fake.hotkey_caps = r.caps;
-    fake.hotkey_get_flags = r.get_flags;
-    fake.returned = r.returned;
-    fake.light = 1;
-    LightHandle* light = light_open();
-    std::vector<int> results = {light_get(light), light_available(light)};
-    fake.calls.clear();
-    results.push_back(light_set(light, 0));
-    EXPECT_EQ(results, r.get_available_set) << r.smi << " " << r.caps << " " << r.get_flags;
-    std::vector<std::uint32_t> sent;
-    for (const FakeLightCall& call : fake.calls)
-      sent.push_back(r.smi ? call.in[8] << 16 | call.in[16] << 8 | call.in[17] : call.in[0] | call.in[3] << 24);
-    EXPECT_EQ(sent, r.sent);
-    if (results[2] == 0) {
-      EXPECT_EQ(light_set(light, -1), 0);  // any value but 0 switches on
-      EXPECT_EQ(fake.light, 1);
-    }
-    light_close(light);
+TEST(Light, Protocol) {
+  SmiBlock block{0x80, 0x53, 0, 0, 0, 0, 0, 0, 0x08, 0x11};  // the signature, the function, the light's number
+  EXPECT_EQ(smi_request(LightOp::get, 1), block);
+  block[8] = 0x09;
+  EXPECT_EQ(smi_request(LightOp::set, 0), block);
+  block[16] = block[17] = 1;  // the state, twice
+  EXPECT_EQ(smi_request(LightOp::set, -1), block);
+  // The reply: a status at byte 1, the light's presence at 8, its state at 17; a set answered is done.
+  const std::tuple<std::uint8_t, std::uint8_t, std::uint32_t, std::vector<int>> smi[] = {
+      {0, 1, 48, {1, 1, 0}}, {1, 1, 48, {-1, 0, 0}}, {0, 0, 48, {-1, 0, 0}}, {0, 1, 0, {-1, -1, -1}}};
+  for (const auto& [status, presence, returned, results] : smi) {
+    SmiBlock reply{0x80, status, 0, 0, 0, 0, 0, 0, presence};
+    reply[17] = 1;
+    EXPECT_EQ(std::vector<int>({smi_result(LightOp::get, reply, returned), smi_result(LightOp::available, reply, returned),
+                                smi_result(LightOp::set, reply, returned)}), results);
   }
+  // The hotkey driver's GET word: the state in bit 0, bit 15 set when the light cannot be switched.
+  const std::pair<std::uint32_t, std::vector<int>> hotkey[] = {
+      {0x0001, {1, 1, HOTKEY_GO_ON}}, {0x7FFE, {0, 1, HOTKEY_GO_ON}}, {0x8001, {-1, 0, -1}}};
+  for (const auto& [word, results] : hotkey)
+    EXPECT_EQ(std::vector<int>({hotkey_result_after_get(LightOp::get, word), hotkey_result_after_get(LightOp::available, word),
+                                hotkey_result_after_get(LightOp::set, word)}), results);
+  EXPECT_EQ(std::pair(hotkey_set_word(0), hotkey_set_word(-1)), std::pair(0x1A000000u, 0x1A000001u));
 }
 
-std::vector<std::uint8_t> smi_block(std::uint8_t function, std::uint8_t state) {
-  std::vector<std::uint8_t> block(48, 0);
-  block[0] = 0x80;
-  block[1] = 0x53;
-  block[8] = function;
-  block[9] = 0x11;
-  block[16] = block[17] = state;
-  return block;
-}
-
-// Which device opens, and how, by what the system has, and the request a switch on sends; a null
-// handle opens, asks and closes the device itself.
-TEST(Light, ChoosesTheDriverAndItsOpenMode) {
+// Which device opens, and how, by what the system has; what a switch off sends and gives, also
+// when the hotkey driver leaves a request unanswered; a null handle opens, asks and closes the
+// device itself.
+TEST(Light, DriversAndTheirRequests) {
   const struct {
-    bool smi, nt, ninex;
+    const char* devices;  // s: SMI, n: hotkey on NT, 9: hotkey on 9x
     std::vector<std::uint8_t> version;
-    std::uint32_t platform;
+    std::uint32_t platform, caps;
+    std::map<std::uint32_t, std::uint32_t> returned;
     const char* open;  // null: no light
-    std::vector<std::uint8_t> first;
+    int set;
+    std::vector<std::uint32_t> sent;  // SMI: the function and the state bytes; hotkey: the words
   } cases[] = {
-      {true, true, false, smi_version(18), 2, "\\\\.\\lenovo.smi 80000000 1 3", smi_block(0x09, 1)},
-      {true, true, false, smi_version(17), 2, "\\\\.\\lenovo.smi 80000000 1 3", {0, 0, 0, 0}},  // another version
-      {true, true, false, std::vector<std::uint8_t>(8, 18), 2, "\\\\.\\lenovo.smi 80000000 1 3", {0, 0, 0, 0}},  // short
-      {false, true, true, {}, 2, "\\\\.\\TPHKDRV c0000000 3 3", {0, 0, 0, 0}},
-      {false, true, true, {}, 1, "\\\\.\\TPHKDRV.VXD c0000000 3 3", {0, 0, 0, 0}},
-      {false, false, true, {}, 2, nullptr, {}},  // the 9x device on NT
-      {false, true, true, {}, 3, nullptr, {}},   // neither family
-      {false, true, false, {}, 0, nullptr, {}},  // the version query fails
+      {"sn", smi_version(18), 2, 0x04000000, {}, "\\\\.\\lenovo.smi 80000000 1 3", 0, {0x090000}},
+      {"sn", smi_version(17), 2, 0x04000000, {}, "\\\\.\\lenovo.smi 80000000 1 3", 0, {0, 26, 0x1A000000}},
+      {"s", std::vector<std::uint8_t>(8, 18), 2, 0x04000000, {}, "\\\\.\\lenovo.smi 80000000 1 3", 0, {0, 26, 0x1A000000}},
+      {"n9", {}, 2, 0x04000000, {{IOCTL_HOTKEY_CAPS, 0}}, "\\\\.\\TPHKDRV c0000000 3 3", 0, {0, 26, 0x1A000000}},
+      {"n9", {}, 1, 0x04000000, {{IOCTL_HOTKEY_SET, 0}}, "\\\\.\\TPHKDRV.VXD c0000000 3 3", -1, {0, 26, 0x1A000000}},
+      {"n", {}, 2, 0xFBFFFFFF, {}, "\\\\.\\TPHKDRV c0000000 3 3", -1, {0}},
+      {"n", {}, 2, 0x04000000, {{IOCTL_HOTKEY_GET, 0}}, "\\\\.\\TPHKDRV c0000000 3 3", -1, {0, 26}},
+      {"9", {}, 2, 0x04000000, {}, nullptr, -1, {}},  // the 9x device on NT
+      {"n9", {}, 3, 0x04000000, {}, nullptr, -1, {}},  // neither family
+      {"n", {}, 0, 0x04000000, {}, nullptr, -1, {}},   // the version query fails
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.open ? c.open : "none");
+    SCOPED_TRACE(c.open ? c.open : c.devices);
     FakeLight fake;
-    fake.smi_device = c.smi;
-    fake.hotkey_nt_device = c.nt;
-    fake.hotkey_9x_device = c.ninex;
+    fake.smi_device = std::strchr(c.devices, 's') != nullptr;
+    fake.hotkey_nt_device = std::strchr(c.devices, 'n') != nullptr;
+    fake.hotkey_9x_device = std::strchr(c.devices, '9') != nullptr;
     fake.smi_version_reply = c.version;
     fake.platform_id = c.platform;
+    fake.hotkey_caps = c.caps;
+    fake.returned = c.returned;
     fake.light = 1;
-    EXPECT_EQ(light_get(nullptr), c.open ? 1 : -1);
-    EXPECT_EQ(light_set(nullptr, 0), c.open ? 0 : -1);
+    EXPECT_EQ(light_set(nullptr, 0), c.set);
     EXPECT_EQ(fake.open_devices, 0);
-    LightHandle* handle = light_open();
-    ASSERT_EQ(handle != nullptr, c.open != nullptr);
-    if (handle == nullptr) continue;
-    EXPECT_EQ(fake.opens.back(), c.open);
-    fake.calls.clear();
-    light_set(handle, 1);
-    light_close(handle);
-    EXPECT_EQ(fake.calls.at(0).in, c.first);
+    EXPECT_EQ(std::count(fake.opens.begin(), fake.opens.end(), c.open ? c.open : ""), c.open ? 1 : 0);
+    std::vector<std::uint32_t> sent;
+    for (const FakeLightCall& call : fake.calls)
+      if (call.code != IOCTL_SMI_VERSION)
+        sent.push_back(call.code == IOCTL_SMI_CALL ? call.in[8] << 16 | call.in[16] << 8 | call.in[17] : call.in[0] | call.in[3] << 24);
+    EXPECT_EQ(sent, c.sent);
   }
-  FakeLight smi;  // and the block that reads the light
-  smi.smi_device = true;
-  LightHandle* handle = light_open();
-  smi.calls.clear();
-  light_get(handle);
-  light_close(handle);
-  EXPECT_EQ(smi.calls.at(0).in, smi_block(0x08, 0));
 }
 
 }  // namespace
