@@ -75,10 +75,12 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   std::map<std::intptr_t, int> checks;
   const std::map<std::uint32_t, std::size_t> command_at = {{IOCTL_ATA_PASS_THROUGH, ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND},
                                                           {IOCTL_SCSI_PASS_THROUGH, SCSI_LAYOUT_NATIVE.cdb_at + 14},
-                                                          {IOCTL_IDE_PASS_THROUGH, REG_COMMAND},
-                                                          {SMART_RCV_DRIVE_DATA, 0}};  // SMART: always a failure
+                                                          {IOCTL_IDE_PASS_THROUGH, REG_COMMAND}};
   for (const FakeCall& call : fake.calls()) {
-    EXPECT_EQ(command_at.count(call.code) ? call.in[command_at.at(call.code)] : 0xE5, 0xE5);
+    EXPECT_NE(call.code, SMART_RCV_DRIVE_DATA);
+    if (command_at.count(call.code) != 0) {
+      EXPECT_EQ(call.in[command_at.at(call.code)], 0xE5);
+    }
     checks[call.handle] += call.code == IOCTL_ATA_PASS_THROUGH;
   }
   EXPECT_EQ(checks, (std::map<std::intptr_t, int>{{0x10, 1}, {0x20, 1}, {0x30, 1}, {0x40, 0}, {0x50, 0}}));

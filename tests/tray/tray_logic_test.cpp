@@ -21,17 +21,23 @@ namespace {
 
 TEST(Names, CommandLineToDeviceAndInstanceName) {
   const std::pair<const char*, const char*> cases[] = {
-      {"spindwart.exe", "/dev/hda"}, {"\"C:\\Program Files\\spindwart.exe\" \t /dev/sdb", "/dev/sdb"},
-      {"\"C:\\a b\\spindwart.exe\"/dev/sdc", "/dev/sdc"}, {"spindwart.exe sdb", "/dev/hda"},
-      {"spindwart.exe \"/dev/sdb\"", "/dev/hda"}, {"spindwart.exe /dev/sdb more", "/dev/sdb more"},
-      {"\"unterminated quote /dev/sdb", "/dev/hda"}, {nullptr, "/dev/hda"}};
+      {"spindwart.exe", "/dev/hda"},
+      {"\"C:\\Program Files\\spindwart.exe\" \t /dev/sdb", "/dev/sdb"},
+      {"\"C:\\a b\\spindwart.exe\"/dev/sdc", "/dev/sdc"},
+      {"spindwart.exe sdb", "/dev/hda"},                 // no slash: ignored
+      {"spindwart.exe \"/dev/sdb\"", "/dev/hda"},        // the tail is raw: it begins with a quote
+      {"spindwart.exe /dev/sdb more", "/dev/sdb more"},  // a second word stays
+      {"\"unterminated quote /dev/sdb", "/dev/hda"},
+      {nullptr, "/dev/hda"},
+  };
   for (const auto& [command_line, device] : cases)
     EXPECT_STREQ(device_name_from_tail(command_line_tail(command_line)), device) << (command_line ? command_line : "");
   char name[TOOLTIP_SIZE];
   const std::string long_device = "/dev/" + std::string(99999, '\xE9');
   make_instance_name(name, long_device.c_str());
   EXPECT_EQ(std::string(name), "Spindwart V7 " + long_device.substr(0, 32));
-  EXPECT_EQ(std::string(tick_event_name(name)) + "|" + idle_event_name(name), std::string(name + 1) + "|" + (name + 2));
+  EXPECT_STREQ(tick_event_name(name), name + 1);
+  EXPECT_STREQ(idle_event_name(name), name + 2);
 }
 
 TEST(Decide, MessageTable) {
