@@ -4,6 +4,7 @@
 #   e2e.sh SPINDWART_EXE DRIVES_EXE PROBE_EXE WORK_DIR    (needs DISPLAY and WINEPREFIX)
 set -uo pipefail
 exe=$1 drives=$2 probe=$3 work=$4
+wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/wine-loader
 mkdir -p "$work"
 report="$work/report.txt" ready="$work/ready"
 rm -f "$report" "$ready" "$work"/*.png
@@ -12,14 +13,14 @@ failed=0
 
 # Wine's virtual disk of 10000 x 255 x 63 x 512 bytes refuses every pass-through request. The list
 # comes in the console's (OEM) code page; an argument is refused with the usage on stderr.
-list=$(wine "$drives" | iconv -f cp437 -t utf-8) || fail "spindwart-drives: exit $?"
+list=$("$wine" "$drives" | iconv -f cp437 -t utf-8) || fail "spindwart-drives: exit $?"
 echo "$list"
 grep -q $'^Name  *Bus  *Größe' <<<"$list" || fail "heading"
 [ "$(grep -c . <<<"$list")" -eq 2 ] || fail "one drive"
 grep -q $'^/dev/sda  .*  82,3 GB  .*  kann nicht abgefragt werden (kein Weg trägt den Befehl)\r$' <<<"$list" || fail "/dev/sda"
-wine "$drives" --help | grep -q spindwart-drives || fail "--help"
-[ "$(wine "$drives" /dev/sda 2>&1 >/dev/null | grep -c spindwart-drives)" -ge 1 ] || fail "usage on stderr"
-wine "$drives" /dev/sda >/dev/null 2>&1
+"$wine" "$drives" --help | grep -q spindwart-drives || fail "--help"
+[ "$("$wine" "$drives" /dev/sda 2>&1 >/dev/null | grep -c spindwart-drives)" -ge 1 ] || fail "usage on stderr"
+"$wine" "$drives" /dev/sda >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an argument: exit 2"
 
 # The drive cannot be asked, so it reads as in standby: the notification area at the right end of
@@ -29,8 +30,8 @@ standby_icon_shown() {
   pixels=$(convert "$1" -crop 120x30+680+570 +repage txt:- 2>/dev/null)
   [ "$(grep -ci '#000080' <<<"$pixels")" -ge 10 ] && [ "$(grep -ci '#FFFF00' <<<"$pixels")" -ge 3 ]
 }
-timeout 150 wine explorer "/desktop=e2e$$,800x600" "$probe" "$(winepath -w "$report")" "$(winepath -w "$exe")" \
-  "$(winepath -w "$ready")" >/dev/null 2>&1 &
+timeout 150 "$wine" explorer "/desktop=e2e$$,800x600" "$probe" "$("$wine" winepath -w "$report")" "$("$wine" winepath -w "$exe")" \
+  "$("$wine" winepath -w "$ready")" >/dev/null 2>&1 &
 runner=$!
 screens=0
 while kill -0 $runner 2>/dev/null; do

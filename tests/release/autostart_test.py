@@ -16,6 +16,7 @@ folder = os.path.join(work, "Tom & Jerry's (x) ^!y;,=z")  # the characters that 
 home = "Z:" + folder.replace("/", "\\")
 log = os.path.join(work, "log")
 sysdir = os.path.join(prefix, "drive_c/windows", "system32" if bits == "64" else "syswow64")
+LAUNCHER = os.path.join(packaging, "..", "cmake", "wine-loader")
 TOOLS = ("schtasks.exe", "net.exe", "WindowsPowerShell/v1.0/powershell.exe")
 failures = []
 
@@ -28,8 +29,8 @@ def run(line, expected_code, expected_out, **codes):
                WINEDLLOVERRIDES="mscoree,mshtml=;schtasks.exe,net.exe,powershell.exe=n",
                **{"SPINDWART_RECORD_" + name: str(value) for name, value in codes.items()})
     open(os.path.join(folder, "typed.cmd"), "wb").write(b"@" + line.encode("ascii") + b"\r\n")
-    loader = (shutil.which("wine64") or "/usr/lib/wine/wine64") if bits == "64" else "wine"
-    done = subprocess.run([loader, "C:\\windows\\system32\\cmd.exe", "/d", "/c", "typed.cmd"], cwd=folder, env=env,
+    loader = [LAUNCHER, "--64"] if bits == "64" else [LAUNCHER]  # the 32-bit loader would start syswow64's cmd
+    done = subprocess.run(loader + ["C:\\windows\\system32\\cmd.exe", "/d", "/c", "typed.cmd"], cwd=folder, env=env,
                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
     out = [l.strip() for l in done.stdout.decode("latin-1").splitlines() if l.strip()]
     if done.returncode != expected_code or len(out) != 1 or not out[0].startswith(expected_out):
