@@ -1,4 +1,5 @@
-// ATA command transport over the ATA, IDE and SMART pass-through requests.
+// The four routes that carry an ATA command: the ATA, IDE and SMART pass-through requests, and ATA
+// PASS-THROUGH inside a SCSI pass-through request for USB bridges.
 #include "ata.h"
 
 #include <cerrno>
@@ -7,9 +8,7 @@
 
 #include "bytes.h"
 #include "disk_sys.h"
-
-std::atomic<std::uint8_t> ata_method_mask{ATA_ROUTES_ALL};
-std::atomic<bool> ata_scsi_route_enabled{true};
+#include "errors.h"
 
 namespace {
 
@@ -22,17 +21,12 @@ int fail(int error) {
   return -1;
 }
 
-// A refused request: ENODEV when the drive behind the handle is gone (unplugged, or the handle did
-// not survive hibernation), which says nothing about the route; otherwise route_error.
-int refused(int route_error) {
-  switch (disk_sys->last_error()) {
-    case SYS_ERROR_INVALID_HANDLE:
-    case SYS_ERROR_NOT_READY:
-    case SYS_ERROR_DEV_NOT_EXIST:
-    case SYS_ERROR_NO_SUCH_DEVICE:
-    case SYS_ERROR_DEVICE_NOT_CONNECTED: return fail(ENODEV);
-    default: return fail(route_error);
-  }
+// A refused request: ENOSYS when the driver does not offer it (the route can be given up), ENODEV
+// when the drive is gone (which says nothing about the route), else a passing failure: a busy or
+// resetting device, a time-out, a device being removed.
+int refused() {
+  const int error = sys_errno(disk_sys->last_error());
+  return fail(error == ENOSYS || error == ENODEV ? error : ROUTE_PASSING);
 }
 
 // Frees the IDE route's pages on every way out.
@@ -68,7 +62,7 @@ int ata_route_ata(const AtaLayout& layout, int handle, std::uint8_t regs[IDEREGS
   const std::uint32_t size = layout.data_at + static_cast<std::uint32_t>(len);
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_ATA_PASS_THROUGH, buf, size, buf, size, &returned))
-    return refused(ENOSYS);
+    return refused();
 
   const std::uint8_t* out_regs = buf + layout.current_task_file_at;
   if (out_regs[REG_STATUS] & ATA_STATUS_ERR) {
@@ -96,7 +90,7 @@ int ata_route_ide(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int l
   const auto size32 = static_cast<std::uint32_t>(size);
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_IDE_PASS_THROUGH, buf, size32, buf, size32, &returned))
-    return refused(ENOSYS);
+    return refused();
   if (buf[REG_STATUS] & ATA_STATUS_ERR) return fail(EIO);
   if (len != 0) {
     // A first data byte of 0xCF cannot be told from the marker: counted as missing data.
@@ -118,7 +112,7 @@ int ata_route_smart(int handle, const std::uint8_t regs[IDEREGS_SIZE], void* dat
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, SMART_RCV_DRIVE_DATA, in, SMART_IN_SENT, out, SMART_OUT_SIZE,
                                    &returned))
-    return refused(ENOSYS);
+    return refused();
   const std::uint8_t driver_error = out[4];
   const std::uint8_t ide_error = out[5];
   if (ide_error != 0) return fail(EIO);
@@ -232,12 +226,7 @@ int ata_route_scsi(const ScsiLayout& layout, int handle, std::uint8_t regs[IDERE
   const std::uint32_t size = layout.data_at + static_cast<std::uint32_t>(len);
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_SCSI_PASS_THROUGH, buf, size, buf, size, &returned)) {
-    // Only a driver that does not take the request at all rules the route out; anything else
-    // (a busy or resetting device, say) fails this command alone.
-    const std::uint32_t error = disk_sys->last_error();
-    const bool not_offered = error == SYS_ERROR_INVALID_FUNCTION || error == SYS_ERROR_NOT_SUPPORTED ||
-                             error == SYS_ERROR_INVALID_PARAMETER;
-    return refused(not_offered ? ENOSYS : EIO);
+    return refused();
   }
 
   const std::uint8_t* sense = buf + layout.sense_at;
@@ -259,39 +248,4 @@ int ata_route_scsi(const ScsiLayout& layout, int handle, std::uint8_t regs[IDERE
   }
   std::memcpy(regs, out_regs, IDEREGS_SIZE);
   return (out_regs[REG_STATUS] & ATA_STATUS_ERR) ? fail(EIO) : 0;
-}
-
-namespace {
-
-// Runs one route under the chain's rule: ENOSYS disables the route for good and moves on.
-template <typename Route>
-bool try_route(std::uint8_t bit, int& result, Route route) {
-  result = route();
-  if (result == 0 || errno != ENOSYS) return true;
-  ata_method_mask.fetch_and(static_cast<std::uint8_t>(~bit));
-  return false;
-}
-
-}  // namespace
-
-int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len) {
-  int result = -1;
-  std::uint8_t mask = ata_method_mask.load();
-  if ((mask & ATA_ROUTE_ATA) &&
-      try_route(ATA_ROUTE_ATA, result, [&] { return ata_route_ata(ATA_LAYOUT_NATIVE, handle, regs, data, len); }))
-    return result;
-  mask = ata_method_mask.load();
-  if ((mask & ATA_ROUTE_IDE) && len >= 0 &&
-      try_route(ATA_ROUTE_IDE, result, [&] { return ata_route_ide(handle, regs, data, len); }))
-    return result;
-  mask = ata_method_mask.load();
-  if ((mask & ATA_ROUTE_SMART) && regs[REG_COMMAND] == ATA_CMD_IDENTIFY_DEVICE &&
-      try_route(ATA_ROUTE_SMART, result, [&] { return ata_route_smart(handle, regs, data, len); }))
-    return result;
-  if (ata_scsi_route_enabled.load() && len >= 0 && len <= ATA_MAX_DATA) {
-    result = ata_route_scsi(SCSI_LAYOUT_NATIVE, handle, regs, data, len);
-    if (result == 0 || errno != ENOSYS) return result;
-    ata_scsi_route_enabled = false;
-  }
-  return fail(ENOSYS);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -40,19 +41,26 @@ constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH = 0x4D004;
 constexpr std::uint32_t SMART_RCV_DRIVE_DATA = 0x7C088;
 #endif
 
-// Routes still worth trying, for the whole process; bits only ever clear.
+// Routes still worth trying, for the whole process; bits only ever clear. A route is given up when the
+// driver says it does not offer the request (invalid function, not supported, invalid parameter) or
+// the SMART driver reports a driver error without a drive error. Any other refusal is passing: the
+// command goes on to the next route, and the route is tried first again on the next command; it is
+// given up only after it has failed so on ROUTE_PASSING_LIMIT commands in a row while a later route
+// answered. With no later route answering, the command fails with EIO.
 constexpr std::uint8_t ATA_ROUTE_ATA = 0x01;
 constexpr std::uint8_t ATA_ROUTE_IDE = 0x02;
 constexpr std::uint8_t ATA_ROUTE_SMART = 0x04;
 constexpr std::uint8_t ATA_ROUTES_ALL = 0x07;
 extern std::atomic<std::uint8_t> ata_method_mask;
+constexpr int ROUTE_PASSING_LIMIT = 3;
+// errno of a single route for a passing refusal; ata_command never returns it.
+constexpr int ROUTE_PASSING = EAGAIN;
 
 // The fourth route, for drives behind USB bridges that refuse the three above: the ATA command inside
 // a SCSI ATA PASS-THROUGH (16) command, for data of at most 512 bytes. Its own flag, cleared for good
-// only by an answer that says the bridge can never carry the command: the driver does not take the
-// request (invalid function, not supported, invalid parameter), the bridge does not know the
-// operation code, or a command without data comes back GOOD without registers (CK_COND ignored).
-// Any other failure is EIO for that command alone.
+// by a driver that does not offer the request, as above, or by an answer that says the bridge can
+// never carry the command: it does not know the operation code, or a command without data comes
+// back GOOD without registers (CK_COND ignored). Any other answer is EIO for that command alone.
 extern std::atomic<bool> ata_scsi_route_enabled;
 
 // Layout of the ATA route's buffer: the platform's ATA_PASS_THROUGH_EX header, then the data area.
@@ -100,11 +108,13 @@ constexpr ScsiLayout SCSI_LAYOUT_X86_64{56, 24, 8, 32, 36, 56, 56 + SCSI_SENSE_S
 constexpr ScsiLayout SCSI_LAYOUT_NATIVE = sizeof(void*) == 8 ? SCSI_LAYOUT_X86_64 : SCSI_LAYOUT_I686;
 
 // Sends the command in regs with len bytes of data from the drive into data. 0, or -1 with errno;
-// ENODEV (on any route, clearing nothing) when the drive behind the handle is gone.
+// ENODEV (on any route, clearing nothing) when the drive behind the handle is gone. Each route in
+// turn, in this order, as far as it is still enabled and carries the command.
 // regs is overwritten with the drive's output registers where the route returns them.
 int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 
-// The single routes, for tests that pin one route's bytes (the ATA route in either layout).
+// The single routes, for tests that pin one route's bytes (the ATA route in either layout). A passing
+// refusal gives ROUTE_PASSING.
 int ata_route_ata(const AtaLayout& layout, int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 int ata_route_ide(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len);
 int ata_route_smart(int handle, const std::uint8_t regs[IDEREGS_SIZE], void* data, int len);

@@ -3,17 +3,17 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ata.h"
 #include "bytes.h"
 #include "disk.h"
 #include "disk_sys.h"
-#include "requests.h"
+#include "errors.h"
+#include "linux_requests.h"
 
 namespace {
 
 constexpr std::uint32_t PROPERTY_QUERY_SIZE = 12;  // StorageDeviceProperty, PropertyStandardQuery
 constexpr std::uint32_t DESCRIPTOR_BUFFER_SIZE = 1024;
-constexpr std::uint32_t VENDOR_OFFSET_AT = 12, PRODUCT_OFFSET_AT = 16, SERIAL_OFFSET_AT = 24, BUS_TYPE_AT = 28;
+constexpr std::uint32_t REMOVABLE_AT = 10, VENDOR_OFFSET_AT = 12, PRODUCT_OFFSET_AT = 16, SERIAL_OFFSET_AT = 24, BUS_TYPE_AT = 28;
 
 // The text at the offset stored at offset_at, inside the first valid bytes: printable ASCII, blanks
 // at both ends dropped. An offset of 0, or one outside the reply, is no text.
@@ -44,27 +44,16 @@ int disk_describe(int handle, DiskDescription* out) {
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, reply,
                                    sizeof reply, &returned)) {
-    errno = ENOSYS;
+    errno = sys_errno(disk_sys->last_error()) == ENODEV ? ENODEV : ENOSYS;
     return -1;
   }
   // The reply is as long as the count says, and no longer than the descriptor says it is.
   std::uint32_t valid = returned < sizeof reply ? returned : sizeof reply;
   if (valid >= 8 && get_le32(reply + 4) < valid) valid = get_le32(reply + 4);
+  if (valid > REMOVABLE_AT) out->removable = reply[REMOVABLE_AT] != 0;
   if (valid >= BUS_TYPE_AT + 4) out->bus = static_cast<int>(get_le32(reply + BUS_TYPE_AT) & 0xFF);
   descriptor_text(reply, valid, VENDOR_OFFSET_AT, out->vendor);
   descriptor_text(reply, valid, PRODUCT_OFFSET_AT, out->product);
   descriptor_text(reply, valid, SERIAL_OFFSET_AT, out->serial);
   return 0;
-}
-
-void disk_forget_routes() {
-  ata_method_mask = ATA_ROUTES_ALL;
-  ata_scsi_route_enabled = true;
-}
-
-const char* disk_route() {
-  const std::uint8_t mask = ata_method_mask.load();
-  if (mask & ATA_ROUTE_ATA) return "ATA";
-  if (mask & ATA_ROUTE_IDE) return "IDE";
-  return ata_scsi_route_enabled.load() ? "USB/SAT" : nullptr;
 }

@@ -82,8 +82,16 @@ int disk_read(int handle, void* buffer, int count);
 // position, or -1 with EIO.
 int disk_seek(int handle, int offset, int whence);
 
-// 1 when the drive is in standby or cannot be asked, 0 when it answers "active or idle". A drive that
-// is gone answers 1 and leaves errno ENODEV (clear errno before the call to tell).
+// The drive's power mode, by CHECK POWER MODE: 0, or -1 with errno (ENODEV: the drive is gone). mode
+// is always written: the SectorCount register that came back, or 0 where none did.
+//   0x00 Standby (Standby_z), 0x01 Standby_y, 0x40 Standby (NV cache, spindle stopped)
+//   0x41 active (NV cache, spindle turning), 0x80 Idle, 0x81..0x83 Idle_a..Idle_c, 0xFF active or idle
+int drive_power_mode(int handle, std::uint8_t* mode);
+// Whether a mode means that the spindle stands: the standby answers, and any value the standard does
+// not know.
+bool power_mode_is_standby(std::uint8_t mode);
+
+// 1 when the drive is in standby or cannot be asked, 0 when it answers that it spins.
 int drive_check_sleeping(int handle);
 
 // Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.
@@ -93,16 +101,18 @@ int drive_standby(int handle);
 constexpr int DISK_TEXT_SIZE = 41;
 struct DiskDescription {
   int bus;                       // the driver's bus type (3 ATA, 7 USB, 11 SATA, 17 NVMe, ...), -1 unknown
+  bool removable;                // removable media, or not known
   char vendor[DISK_TEXT_SIZE];   // printable ASCII without outer blanks; empty when the driver has none
   char product[DISK_TEXT_SIZE];
   char serial[DISK_TEXT_SIZE];
-  DiskDescription() : bus(-1), vendor(), product(), serial() {}
+  DiskDescription() : bus(-1), removable(true), vendor(), product(), serial() {}
 };
-// 0, or -1 with ENOSYS when the driver gives no description (out is then empty) or EINVAL for a null out.
+// 0, or -1 with ENOSYS when the driver gives no description (out is then empty), ENODEV when the drive
+// is gone, or EINVAL for a null out.
 int disk_describe(int handle, DiskDescription* out);
 
 // Which pass-through routes refused is remembered for the whole process. A program that asks several
 // drives in turn forgets it before each drive, so that one drive's refusals never hide another's routes.
 void disk_forget_routes();
-// The route the next ATA command tries first: "ATA", "IDE" or "USB/SAT"; null when none is left.
+// The route that answered the last ATA command: "ATA", "IDE", "SMART" or "USB/SAT"; null when none has.
 const char* disk_route();

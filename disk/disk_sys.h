@@ -35,6 +35,7 @@ constexpr std::uint32_t SYS_ERROR_DEV_NOT_EXIST = 55;
 constexpr std::uint32_t SYS_ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t SYS_ERROR_NO_SUCH_DEVICE = 433;
 constexpr std::uint32_t SYS_ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t SYS_ERROR_DEVICE_REMOVED = 1617;
 
 // The platform's implementation (on Windows the real calls; elsewhere a system without drives).
 extern const DiskSys disk_sys_platform;

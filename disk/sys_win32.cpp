@@ -12,6 +12,14 @@
 // The runtime's error numbers, which callers compare with.
 static_assert(ENOSYS == 40 && EIO == 5 && EINVAL == 22 && ENOENT == 2 && EACCES == 13 && ENOMEM == 12 && ENODEV == 19);
 
+// The system's error codes that the layer tells apart.
+static_assert(SYS_ERROR_INVALID_FUNCTION == ERROR_INVALID_FUNCTION && SYS_ERROR_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND &&
+              SYS_ERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED && SYS_ERROR_INVALID_HANDLE == ERROR_INVALID_HANDLE &&
+              SYS_ERROR_NOT_READY == ERROR_NOT_READY && SYS_ERROR_NOT_SUPPORTED == ERROR_NOT_SUPPORTED &&
+              SYS_ERROR_DEV_NOT_EXIST == ERROR_DEV_NOT_EXIST && SYS_ERROR_INVALID_PARAMETER == ERROR_INVALID_PARAMETER &&
+              SYS_ERROR_DEVICE_NOT_CONNECTED == ERROR_DEVICE_NOT_CONNECTED &&
+              SYS_ERROR_DEVICE_REMOVED == ERROR_DEVICE_REMOVED);
+
 // The transport builds the platform's records byte by byte; they must be what the compiler's headers say.
 static_assert(IOCTL_ATA_PASS_THROUGH == 0x4D02C && IOCTL_IDE_PASS_THROUGH == 0x4D028 && SMART_RCV_DRIVE_DATA == 0x7C088);
 static_assert(sizeof(ATA_PASS_THROUGH_EX) == ATA_LAYOUT_NATIVE.header_size);
@@ -33,6 +41,7 @@ static_assert(sizeof(SENDCMDINPARAMS) == SMART_IN_SIZE && offsetof(SENDCMDINPARA
 static_assert(sizeof(DISK_GEOMETRY) == 24 && offsetof(DISK_GEOMETRY, TracksPerCylinder) == 12 &&
               offsetof(DISK_GEOMETRY, BytesPerSector) == 20 && sizeof(GET_LENGTH_INFORMATION) == 8);
 static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400 && sizeof(STORAGE_PROPERTY_QUERY) == 12 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) == 10 &&
               offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) == 12 &&
               offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) == 16 &&
               offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24 &&

@@ -25,11 +25,12 @@ void add_number(ReportLine& line, std::uint64_t value) {
   line.add(digits + n);
 }
 
-// The power state by CHECK POWER MODE and the route that carried it, asked with fresh route memory.
-void add_power_state(ReportLine& line, int handle) {
+// The power state by CHECK POWER MODE and the route that carried it, asked with fresh route memory;
+// true when the drive answered that it spins.
+bool add_power_state(ReportLine& line, int handle) {
   disk_forget_routes();
-  std::uint8_t header[DRIVE_CMD_HEADER] = {0xE5, 0, 0, 0};
-  if (disk_ioctl(handle, HDIO_DRIVE_CMD, header) != 0) {
+  std::uint8_t mode = 0;
+  if (drive_power_mode(handle, &mode) != 0) {
     line.add(NOT_AVAILABLE);
     if (errno == ENOSYS)
       line.add("(kein Weg tr\xE4gt den Befehl)");
@@ -37,23 +38,15 @@ void add_power_state(ReportLine& line, int handle) {
       line.add("(Laufwerk nicht bereit)");
     else
       line.add("(das Laufwerk meldet einen Fehler)");
-    return;
+    return false;
   }
-  const std::uint8_t mode = header[2];
-  if (mode == 0xFF) {
-    line.add("aktiv/idle (");
-  } else if (mode == 0x00) {
-    line.add("Standby (");
-  } else {
-    // The tray shows these as standby too; the value tells what the drive said.
-    const char hex[] = "0123456789ABCDEF";
-    const char value[] = {hex[mode >> 4], hex[mode & 0x0F], '\0'};
-    line.add("Standby, Modus 0x");
-    line.add(value);
-    line.add(" (");
-  }
+  char words[32];
+  power_mode_words(mode, words);
+  line.add(words);
+  line.add(" (");
   line.add(disk_route());
   line.add(")");
+  return !power_mode_is_standby(mode);
 }
 
 }  // namespace
@@ -74,6 +67,25 @@ void ReportLine::column(const char* field, std::size_t width) {
   add(field);
   while (size < start + width + 2 && size + 3 < SIZE) text[size++] = ' ';
   text[size] = '\0';
+}
+
+void power_mode_words(std::uint8_t mode, char (&out)[32]) {
+  static const struct {
+    std::uint8_t mode;
+    const char* words;
+  } known[] = {{0xFF, "aktiv/idle"}, {0x80, "Idle"},      {0x81, "Idle_a"},
+               {0x82, "Idle_b"},     {0x83, "Idle_c"},    {0x00, "Standby"},
+               {0x01, "Standby_y"},  {0x40, "Standby (NV-Cache)"}, {0x41, "aktiv (NV-Cache)"}};
+  ReportLine text;
+  for (const auto& k : known)
+    if (k.mode == mode) text.add(k.words);
+  if (text.size == 0) {
+    const char hex[] = "0123456789ABCDEF";
+    const char value[] = {hex[mode >> 4], hex[mode & 0x0F], '\0'};
+    text.add("unbekannte Antwort 0x");
+    text.add(value);
+  }
+  std::memcpy(out, text.text, text.size + 1);
 }
 
 const char* bus_name(int bus) {
@@ -127,12 +139,25 @@ bool report_line(const char* name, ReportLine& line) {
 
   DiskDescription description;
   disk_describe(handle, &description);
+  ReportLine state;
+  bool spinning = false;
+  if (cdrom) {
+    state.add("-");
+  } else if (query_only) {
+    state.add(NOT_AVAILABLE);
+    state.add("(Administratorrechte fehlen)");
+  } else {
+    spinning = add_power_state(state, handle);
+  }
+  // The size must not wake a drive: the class driver may answer the length request with a READ
+  // CAPACITY sent to the device, so only a drive that said it spins is asked; the geometry of fixed
+  // media it keeps without asking the device. A CD-ROM drive is asked neither.
   char size[24] = "-";
   std::uint64_t bytes = 0;
   BigGeometryArgs geometry{};
-  if (disk_ioctl(handle, BLKGETSIZE_BYTES, &bytes) == 0) {
+  if (spinning && disk_ioctl(handle, BLKGETSIZE_BYTES, &bytes) == 0) {
     format_size(bytes, size);
-  } else if (!cdrom && disk_ioctl(handle, HDIO_GETGEO_BIG, &geometry) == 0) {
+  } else if (!cdrom && !description.removable && disk_ioctl(handle, HDIO_GETGEO_BIG, &geometry) == 0) {
     // A query-only handle may not ask for the length; the geometry needs no rights (512-byte sectors assumed).
     format_size(std::uint64_t{geometry.cylinders} * geometry.heads * geometry.sectors * 512, size);
   }
@@ -151,14 +176,7 @@ bool report_line(const char* name, ReportLine& line) {
   line.column(size, 9);
   line.column(model, 28);
   line.column(description.serial[0] != '\0' ? description.serial : "-", 20);
-  if (cdrom) {
-    line.add("-");
-  } else if (query_only) {
-    line.add(NOT_AVAILABLE);
-    line.add("(Administratorrechte fehlen)");
-  } else {
-    add_power_state(line, handle);
-  }
+  line.add(state.text);
   line.end();
   disk_close(handle);
   return true;

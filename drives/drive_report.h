@@ -25,6 +25,8 @@ void report_header(ReportLine& line);
 bool report_line(const char* name, ReportLine& line);
 // "82,3 GB": decimal units with one decimal and a German comma.
 void format_size(std::uint64_t bytes, char (&out)[24]);
+// What a CHECK POWER MODE answer says: "aktiv/idle", "Idle_b", "Standby_y", ... or "unbekannte Antwort 0x05".
+void power_mode_words(std::uint8_t mode, char (&out)[32]);
 // "SATA", "USB", "NVMe", ...; "-" when unknown.
 const char* bus_name(int bus);
 

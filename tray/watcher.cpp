@@ -13,9 +13,9 @@ class TrayWatcher : public WatcherPort {
   bool stop_requested() override { return ::stop_requested(); }
   bool shown_sleeping() override { return tray.notify.hIcon == tray.sleeping_icon; }
   int check_sleeping() override {
-    errno = 0;
-    const int answer = drive_check_sleeping(static_cast<int>(tray.drive));
-    return errno == ENODEV ? DRIVE_GONE : answer;
+    std::uint8_t mode;
+    if (drive_power_mode(static_cast<int>(tray.drive), &mode) != 0 && errno == ENODEV) return DRIVE_GONE;
+    return power_mode_is_standby(mode) ? 1 : 0;
   }
   // A handle to a drive that is gone is closed at once: while it stays open, Windows keeps the drive's
   // number taken, and the drive would come back under another one.

@@ -6,10 +6,11 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "disk.h"
 #include "fake_driver.h"
-#include "requests.h"
+#include "linux_requests.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST(Names, WhatEachNameOpens) {
     EXPECT_EQ(std::pair(errno, disk_is_cdrom), std::pair(EINVAL, true)) << (name ? name : "null");
   }
   EXPECT_TRUE(fake.opens.empty());
-  for (const auto& [error, expected] : {std::pair{2u, ENOENT}, {5u, EACCES}, {21u, EIO}}) {
+  for (const auto& [error, expected] : {std::pair{2u, ENOENT}, {5u, EACCES}, {21u, ENODEV}, {1117u, EIO}}) {
     fake.open_error = error;
     EXPECT_EQ(disk_open("/dev/scd3", 0, 0), -1);
     EXPECT_EQ(errno, expected);
@@ -236,6 +237,7 @@ TEST(Routes, ACommandThatFails) {
       {"USB: gone (device does not exist)", USB, refuse(55), CHECK, 0, ENODEV, USB},
       {"ATA: gone (not ready)", 1, refuse(21), CHECK, 0, ENODEV, 1},
       {"IDE: gone (invalid handle)", 2, refuse(6), CHECK, 0, ENODEV, 2},
+      {"SMART: access denied while removed, no other route", 4, refuse(5), IDENTIFY, 512, EIO, 4},
   };
   const std::uint32_t codes[] = {0, IOCTL_ATA_PASS_THROUGH, IOCTL_IDE_PASS_THROUGH, 0, SMART_RCV_DRIVE_DATA, 0, 0, 0,
                                  IOCTL_SCSI_PASS_THROUGH};
@@ -275,8 +277,7 @@ TEST(DriveCommand, HeaderPowerModeAndStandby) {
   EXPECT_EQ(disk_ioctl(H, HDIO_DRIVE_CMD, nullptr), 0);
   EXPECT_EQ(disk_ioctl(H, 0x031F + 0x10000, arg.data()), -1);
   EXPECT_EQ(errno, ENOSYS);
-  const std::pair<Reply, int> modes[] = {{power_mode(0xFF), 0}, {power_mode(0x00), 1}, {power_mode(0x80), 1},
-                                         {answer({{TASK_FILE, {4, 0xFF, 0, 0, 0, 0, 0x51}}}), 0}, {refuse(1167), 1}};
+  const std::pair<Reply, int> modes[] = {{answer({{TASK_FILE, {4, 0xFF, 0, 0, 0, 0, 0x51}}}), 0}, {refuse(1167), 1}};
   for (const auto& [reply, sleeping] : modes) {  // a drive that is gone reads as in standby
     fake.on(IOCTL_ATA_PASS_THROUGH, reply);
     EXPECT_EQ(drive_check_sleeping(H), sleeping);
@@ -341,12 +342,8 @@ TEST(Requests, TheLinuxRequests) {
     EXPECT_EQ(std::pair(data, acoustic), std::pair(expected, 254u));
     EXPECT_EQ(fake.calls().back().in[TASK_FILE + REG_COMMAND], cdrom ? 0xA1 : 0xEC);
   }
-  for (const auto& [reply, error] : {std::pair{bytes_reply({}), 0}, {refuse(50), ENOSYS}, {refuse(5), EIO}}) {
-    fake.on(IOCTL_STORAGE_RESET_DEVICE, reply);
-    errno = 0;
-    EXPECT_EQ(disk_ioctl(H, HDIO_DRIVE_RESET, nullptr), error ? -1 : 0);
-    EXPECT_EQ(errno, error);
-  }
+  fake.on(IOCTL_STORAGE_RESET_DEVICE, bytes_reply({}));
+  EXPECT_EQ(disk_ioctl(H, HDIO_DRIVE_RESET, nullptr), 0);
   fake.disk_bytes = pattern(2048);
   Bytes data(512);
   EXPECT_EQ(disk_seek(H, 1792, 0), 1792);
@@ -361,6 +358,49 @@ TEST(Requests, TheLinuxRequests) {
   fake.disk_bytes.clear();  // the read fails
   EXPECT_EQ(disk_read(H, data.data(), 16), -1);
   EXPECT_EQ(errno, EIO);
+}
+
+// A drive that is gone says so to every request, and no route is given up for it.
+TEST(Requests, AGoneDriveIsGoneForEveryRequest) {
+  FakeDriver fake;
+  fake.io_error = fake.open_error = fake.refusal_error = SYS_ERROR_DEVICE_REMOVED;
+  Bytes buffer(1024);
+  DiskDescription description;
+  std::vector<int> errors;
+  for (int request : {HDIO_DRIVE_CMD, HDIO_GETGEO, HDIO_GETGEO_BIG, HDIO_GET_IDENTITY, HDIO_GET_ACOUSTIC, HDIO_DRIVE_RESET,
+                      BLKGETSIZE, BLKGETSIZE_BYTES})
+    errors.push_back(disk_ioctl(H, request, buffer.data()) == -1 ? errno : 0);
+  errors.push_back(disk_open("/dev/sdb", 0, 0) == -1 ? errno : 0);
+  errors.push_back(disk_read(H, buffer.data(), 512) == -1 ? errno : 0);
+  errors.push_back(disk_seek(H, -512, 0) == -1 ? errno : 0);
+  errors.push_back(disk_describe(H, &description) == -1 ? errno : 0);
+  EXPECT_EQ(errors, std::vector<int>(12, ENODEV));
+  EXPECT_EQ(ata_method_mask, ATA_ROUTES_ALL);
+  EXPECT_TRUE(ata_scsi_route_enabled);
+}
+
+// A passing refusal (device error, semaphore time-out, busy) moves the command on without giving the
+// route up, so that a drive whose first route failed once is asked through it again; a route that
+// always fails so is given up after three commands that a later route answered. Driver calls after
+// each of five polls:
+TEST(Routes, PassingRefusals) {
+  for (const std::uint32_t error : {1117u, 121u, 170u, 0u}) {
+    FakeDriver fake;
+    bool failed = false;  // error 0: the ATA route fails every time and the IDE route answers
+    fake.on(IOCTL_ATA_PASS_THROUGH, [&failed, error](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+      const bool answers = error != 0 && std::exchange(failed, true);
+      return answers ? power_mode(0xFF)(call, out, returned) : refuse(error ? error : 1117)(call, out, returned);
+    });
+    fake.on(IOCTL_IDE_PASS_THROUGH, error ? refuse() : ide_reply(DRIVE_OUT, {}));
+    std::vector<std::size_t> calls;
+    for (int poll = 0; poll < 5; ++poll) {
+      EXPECT_EQ(drive_check_sleeping(H), poll == 0 && error ? 1 : 0);
+      calls.push_back(fake.calls().size());
+    }
+    EXPECT_EQ(calls, (error ? std::vector<std::size_t>{3, 4, 5, 6, 7} : std::vector<std::size_t>{2, 4, 6, 7, 8}));
+    EXPECT_EQ(std::string(disk_route()), error ? "ATA" : "IDE");
+    EXPECT_EQ(ata_method_mask, error ? ATA_ROUTE_ATA | ATA_ROUTE_SMART : ATA_ROUTE_IDE | ATA_ROUTE_SMART);
+  }
 }
 
 }  // namespace

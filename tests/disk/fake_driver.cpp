@@ -35,7 +35,7 @@ bool device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::
       if (!reply && active->replies.count({code, from}) != 0) reply = active->replies[{code, from}];
   }
   *returned = 0;
-  last_error = SYS_ERROR_NOT_SUPPORTED;
+  last_error = active->refusal_error;
   return reply && reply(call, static_cast<std::uint8_t*>(out), *returned);
 }
 
@@ -57,10 +57,12 @@ bool read_file(std::intptr_t, void* buffer, std::uint32_t count, std::uint32_t* 
   *bytes_read = static_cast<std::uint32_t>(std::min<std::size_t>(count, size - std::min<std::size_t>(active->position, size)));
   if (*bytes_read != 0) std::memcpy(buffer, active->disk_bytes.data() + active->position, *bytes_read);
   active->position += *bytes_read;
+  last_error = active->io_error;
   return size != 0;
 }
 
 std::uint32_t set_file_pointer(std::intptr_t, std::int32_t offset, std::uint32_t from) {
+  last_error = active->io_error;
   return offset < 0 || from != 0 ? 0xFFFFFFFFu : active->position = static_cast<std::uint32_t>(offset);
 }
 
@@ -72,15 +74,13 @@ const DiskSys fake_sys{create_file,    [] { return last_error; }, [](std::intptr
 FakeDriver::FakeDriver() : previous(disk_sys) {
   active = this;
   disk_sys = &fake_sys;
-  ata_method_mask = ATA_ROUTES_ALL;
-  ata_scsi_route_enabled = true;
+  disk_forget_routes();
   disk_is_cdrom = false;
 }
 
 FakeDriver::~FakeDriver() {
   disk_sys = previous;
-  ata_method_mask = ATA_ROUTES_ALL;
-  ata_scsi_route_enabled = true;
+  disk_forget_routes();
 }
 
 void FakeDriver::on(std::uint32_t code, Reply reply, std::intptr_t handle) {

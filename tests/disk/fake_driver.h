@@ -25,7 +25,7 @@ using Reply = std::function<bool(const FakeCall& call, std::uint8_t* out, std::u
 struct FakeDriver {
   FakeDriver();  // installs itself, with every route enabled again and disk_is_cdrom false
   ~FakeDriver();
-  // The reply to a code, from one handle or (0) any; codes without a reply are refused (ERROR_NOT_SUPPORTED).
+  // The reply to a code, from one handle or (0) any; codes without a reply are refused.
   void on(std::uint32_t code, Reply reply, std::intptr_t handle = 0);
   std::vector<FakeCall> calls() const;
 
@@ -38,6 +38,8 @@ struct FakeDriver {
   int live_pages = 0;
   Bytes disk_bytes;  // what ReadFile reads, from the position SetFilePointer set
   std::uint32_t position = 0;
+  std::uint32_t io_error = 1117;  // the last error of a failed read or seek (ERROR_IO_DEVICE)
+  std::uint32_t refusal_error = SYS_ERROR_NOT_SUPPORTED;  // of a code without a reply
   mutable std::mutex mutex;
   std::vector<FakeCall> calls_;
   std::map<std::pair<std::uint32_t, std::intptr_t>, Reply> replies;

@@ -13,13 +13,14 @@
 #include "disk.h"
 #include "drive_report.h"
 #include "fake_driver.h"
-#include "requests.h"
+#include "linux_requests.h"
 
 namespace {
 
 // A STORAGE_DEVICE_DESCRIPTOR with its texts after the 40-byte header; a null text has offset 0.
-Bytes descriptor(int bus, const char* vendor, const char* product, const char* serial) {
+Bytes descriptor(int bus, const char* vendor, const char* product, const char* serial, bool removable = false) {
   Bytes bytes(40);
+  bytes[10] = removable;
   const std::pair<std::size_t, const char*> texts[] = {{12, vendor}, {16, product}, {24, serial}};
   for (const auto& [field, text] : texts) {
     if (text == nullptr) continue;
@@ -40,13 +41,14 @@ void collect(const ReportLine& line, void* rows) {
     if (it->length() != 0) row.push_back(*it);
 }
 
-// An NVMe drive that no route reaches, a USB drive in standby behind it (its route is still tried),
-// a SATA drive behind that (and its ATA route too), a drive that opens only for queries, a CD-ROM.
+// An NVMe drive that no route reaches, a removable USB drive in standby behind it (its route is still
+// tried), a SATA drive behind that (and its ATA route too), a drive that opens only for queries, a
+// CD-ROM. Only a drive that said it spins is asked for its length; fixed media give their geometry.
 TEST(DriveReport, OneLinePerDriveThatOpens) {
   FakeDriver fake;
   const std::tuple<const char*, std::intptr_t, std::uint32_t, Bytes> drives[] = {
       {"PhysicalDrive0", 0x30, 0, descriptor(17, "", "Samsung SSD 970 EVO", nullptr)},
-      {"PhysicalDrive1", 0x10, 0, descriptor(7, "WD      ", "Elements 25A2", "WX11A")},
+      {"PhysicalDrive1", 0x10, 0, descriptor(7, "WD      ", "Elements 25A2", "WX11A", true)},
       {"PhysicalDrive2", 0x20, 0, descriptor(11, nullptr, "WDC WD10EZEX-08WN4A0", "  WD-WCC6Y1234567  ")},
       {"PhysicalDrive4", 0x40, SYS_ERROR_ACCESS_DENIED, descriptor(3, nullptr, "ST500DM002", "Z3T5\x7F")},
       {"CdRom0", 0x50, 0, descriptor(2, "HL-DT-ST", "DVDRAM GH24NSD1", nullptr)}};
@@ -57,6 +59,7 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   for (const auto& [handle, size] : {std::pair{0x10, 2000398934016}, {0x20, 1000204886016}, {0x30, 512110190592}})
     fake.on(IOCTL_DISK_GET_LENGTH_INFO, bytes_reply(le(size, 8)), handle);
   fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(60801, 255, 63), 0x40);
+  fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(62260, 255, 63), 0x30);
   fake.on(IOCTL_SCSI_PASS_THROUGH, sat_reply(false, {0, 0, 0, 0, 0, 0, 0x50, 0}), 0x10);
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF), 0x20);
   std::vector<std::vector<std::string>> rows;
@@ -64,29 +67,45 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   const std::vector<std::vector<std::string>> expected = {
       {"Name", "Bus", "Gr\xF6\xDF" "e", "Modell", "Seriennummer", "Zustand"},
       {"/dev/sda", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\xE4gt den Befehl)"},
-      {"/dev/sdb", "USB", "2,0 TB", "WD Elements 25A2", "WX11A", "Standby (USB/SAT)"},
+      {"/dev/sdb", "USB", "-", "WD Elements 25A2", "WX11A", "Standby (USB/SAT)"},
       {"/dev/sdc", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA)"},
       {"/dev/sde", "ATA", "500,1 GB", "ST500DM002", "Z3T5?", "kann nicht abgefragt werden (Administratorrechte fehlen)"},
       {"/dev/scd0", "ATAPI", "-", "HL-DT-ST DVDRAM GH24NSD1", "-", "-"},
   };
   EXPECT_EQ(rows, expected);
-  // Only CHECK POWER MODE reached a drive, once per disk on the ATA route (the routes are reset for
-  // each drive); no read; every name tried, every handle closed.
-  std::map<std::intptr_t, int> checks;
+  // Only CHECK POWER MODE reached a drive, on every route once (the routes are reset for each drive);
+  // the size only after it, no read; every name tried, every handle closed.
+  const std::map<std::uint32_t, char> letters = {
+      {IOCTL_STORAGE_QUERY_PROPERTY, 'Q'}, {IOCTL_ATA_PASS_THROUGH, 'A'}, {IOCTL_IDE_PASS_THROUGH, 'I'},
+      {IOCTL_SCSI_PASS_THROUGH, 'U'}, {IOCTL_DISK_GET_DRIVE_GEOMETRY, 'G'}, {IOCTL_DISK_GET_LENGTH_INFO, 'L'}};
   const std::map<std::uint32_t, std::size_t> command_at = {{IOCTL_ATA_PASS_THROUGH, ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND},
                                                           {IOCTL_SCSI_PASS_THROUGH, SCSI_LAYOUT_NATIVE.cdb_at + 14},
                                                           {IOCTL_IDE_PASS_THROUGH, REG_COMMAND}};
+  std::map<std::intptr_t, std::string> codes;
   for (const FakeCall& call : fake.calls()) {
-    EXPECT_NE(call.code, SMART_RCV_DRIVE_DATA);
     if (command_at.count(call.code) != 0) {
       EXPECT_EQ(call.in[command_at.at(call.code)], 0xE5);
     }
-    checks[call.handle] += call.code == IOCTL_ATA_PASS_THROUGH;
+    codes[call.handle] += letters.count(call.code) ? letters.at(call.code) : '?';
   }
-  EXPECT_EQ(checks, (std::map<std::intptr_t, int>{{0x10, 1}, {0x20, 1}, {0x30, 1}, {0x40, 0}, {0x50, 0}}));
+  EXPECT_EQ(codes, (std::map<std::intptr_t, std::string>{{0x30, "QAIUG"}, {0x10, "QAIU"}, {0x20, "QAL"}, {0x40, "QG"}, {0x50, "Q"}}));
   EXPECT_EQ(fake.opens.size(), 43u);  // the query-only open after the refused one
   EXPECT_EQ(fake.opens.back().substr(0, 12), "\\\\.\\CdRom15 ");
   EXPECT_EQ(fake.closed.size(), 5u);
+}
+
+// Every answer to CHECK POWER MODE: whether the spindle stands, and what the list says.
+TEST(DriveReport, EveryPowerMode) {
+  const std::tuple<std::uint8_t, bool, const char*> modes[] = {
+      {0xFF, false, "aktiv/idle"}, {0x80, false, "Idle"},       {0x81, false, "Idle_a"},
+      {0x82, false, "Idle_b"},     {0x83, false, "Idle_c"},     {0x41, false, "aktiv (NV-Cache)"},
+      {0x00, true, "Standby"},     {0x01, true, "Standby_y"},   {0x40, true, "Standby (NV-Cache)"},
+      {0x02, true, "unbekannte Antwort 0x02"}, {0x84, true, "unbekannte Antwort 0x84"}, {0xFE, true, "unbekannte Antwort 0xFE"}};
+  for (const auto& [mode, standby, words] : modes) {
+    char out[32];
+    power_mode_words(mode, out);
+    EXPECT_EQ(std::pair(power_mode_is_standby(mode), std::string(out)), std::pair(standby, std::string(words)));
+  }
 }
 
 // The descriptor's odd texts, sizes, the program's arguments, and lines longer than the line.

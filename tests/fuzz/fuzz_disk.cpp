@@ -9,7 +9,7 @@
 #include "ata.h"
 #include "disk.h"
 #include "disk_sys.h"
-#include "requests.h"
+#include "linux_requests.h"
 
 namespace {
 

@@ -1,22 +1,13 @@
-// disk_open and disk_close: Unix-style drive names to the platform's device namespace.
-#include <cerrno>
+// Unix-style drive names to the platform's device namespace.
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "disk.h"
-#include "disk_sys.h"
-#include "naming.h"
-
-bool disk_is_cdrom = false;
+#include "names.h"
 
 namespace {
 
 constexpr char DEV_PREFIX[] = "/dev/";
-constexpr std::uint32_t GENERIC_READ_WRITE = 0xC0000000;
-constexpr std::uint32_t SHARE_READ_WRITE = 3;
-constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
-constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
 
 bool is_scanf_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -76,36 +67,4 @@ bool device_path_for(const char* name, DevicePath& out) {
     return true;
   }
   return false;
-}
-
-int open_error_to_errno(unsigned long last_error) {
-  switch (last_error) {
-    case SYS_ERROR_FILE_NOT_FOUND: return ENOENT;
-    case SYS_ERROR_ACCESS_DENIED: return EACCES;
-    default: return EIO;
-  }
-}
-
-int disk_open(const char* name, int flags, int /*mode*/) {
-  DevicePath device;
-  if (!device_path_for(name, device)) {
-    errno = EINVAL;
-    return -1;
-  }
-  disk_is_cdrom = device.is_cdrom;
-  const std::uint32_t attributes = (flags & DISK_O_DIRECT) ? FLAG_NO_BUFFERING : 0;
-  const std::uint32_t access = (flags & DISK_O_QUERY) ? 0 : GENERIC_READ_WRITE;
-  const std::intptr_t handle =
-      disk_sys->create_file(device.path, access, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, attributes);
-  if (handle == -1) {
-    errno = open_error_to_errno(disk_sys->last_error());
-    return -1;
-  }
-  // Kernel handles are 32-bit values sign-extended in a 64-bit process, so an int carries them.
-  return static_cast<int>(handle);
-}
-
-int disk_close(int handle) {
-  disk_sys->close_handle(handle);
-  return 0;
 }

@@ -1,5 +1,5 @@
-// Geometry, identity, acoustic value, reset and size requests; plain read and seek.
-#include "requests.h"
+// Geometry, identity, acoustic value, reset and size requests.
+#include "linux_requests.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +10,7 @@
 #include "bytes.h"
 #include "disk.h"
 #include "disk_sys.h"
+#include "errors.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ bool query(int handle, std::uint32_t code, std::uint8_t* out, std::uint32_t out_
 int query_geometry(int handle, Geometry& geometry) {
   std::uint8_t reply[DISK_GEOMETRY_SIZE] = {};
   if (!query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, reply, sizeof reply))
-    return fail(disk_sys->last_error() == SYS_ERROR_INVALID_FUNCTION ? ENOSYS : EIO);
+    return fail(sys_errno(disk_sys->last_error()));
   geometry = {get_le64(reply), get_le32(reply + 12), get_le32(reply + 16), get_le32(reply + 20)};
   return 0;
 }
@@ -89,8 +90,7 @@ int get_acoustic(int handle, std::uint32_t* value) {
 int reset_drive(int handle) {
   std::uint32_t returned = 0;
   if (disk_sys->device_io_control(handle, IOCTL_STORAGE_RESET_DEVICE, nullptr, 0, nullptr, 0, &returned)) return 0;
-  const std::uint32_t error = disk_sys->last_error();
-  return fail(error == SYS_ERROR_NOT_SUPPORTED || error == SYS_ERROR_INVALID_FUNCTION ? ENOSYS : EIO);
+  return fail(sys_errno(disk_sys->last_error()));
 }
 
 // The size in bytes; from the geometry when the driver has no length request.
@@ -100,7 +100,8 @@ int get_size(int handle, std::uint64_t& size) {
     size = get_le64(reply);
     return 0;
   }
-  if (disk_sys->last_error() != SYS_ERROR_INVALID_FUNCTION) return fail(EIO);
+  const std::uint32_t error = disk_sys->last_error();
+  if (error != SYS_ERROR_INVALID_FUNCTION) return fail(sys_errno(error) == ENODEV ? ENODEV : EIO);
   Geometry g;
   if (query_geometry(handle, g) != 0) return -1;
   size = g.cylinders * g.tracks_per_cylinder * g.sectors_per_track * g.bytes_per_sector;  // modulo 2^64
@@ -142,20 +143,4 @@ int disk_other_request(int handle, int request, void* arg) {
       return with_record<std::uint64_t>(arg, [handle](std::uint64_t* bytes) { return get_size(handle, *bytes); });
     default: return fail(ENOSYS);
   }
-}
-
-int disk_read(int handle, void* buffer, int count) {
-  if (count < 0) return fail(EINVAL);
-  std::uint32_t read = 0;
-  if (!disk_sys->read_file(handle, buffer, static_cast<std::uint32_t>(count), &read)) return fail(EIO);
-  return static_cast<int>(read);
-}
-
-int disk_seek(int handle, int offset, int whence) {
-  constexpr std::uint32_t FILE_BEGIN_METHOD = 0;
-  constexpr std::uint32_t INVALID_POSITION = 0xFFFFFFFF;
-  if (whence != 0) return fail(EINVAL);
-  const std::uint32_t position = disk_sys->set_file_pointer(handle, offset, FILE_BEGIN_METHOD);
-  if (position == INVALID_POSITION) return fail(EIO);
-  return static_cast<int>(position);
 }

@@ -1,10 +1,10 @@
-// disk_ioctl's dispatcher, the drive-command request and the two power-mode operations.
+// disk_ioctl's dispatcher, the drive-command request and the power-mode operations.
 #include <cerrno>
 #include <cstdint>
 
 #include "ata.h"
 #include "disk.h"
-#include "requests.h"
+#include "linux_requests.h"
 
 namespace {
 
@@ -38,11 +38,30 @@ int disk_ioctl(int handle, int request, void* arg) {
   }
 }
 
-int drive_check_sleeping(int handle) {
+int drive_power_mode(int handle, std::uint8_t* mode) {
   std::uint8_t header[DRIVE_CMD_HEADER];
-  simple_drive_command(handle, ATA_CMD_CHECK_POWER_MODE, header);
-  // 0xFF is "active or idle"; anything else, and a block that came back as sent, is standby.
-  return header[2] != 0xFF ? 1 : 0;
+  const int result = simple_drive_command(handle, ATA_CMD_CHECK_POWER_MODE, header);
+  *mode = header[2];
+  return result;
+}
+
+bool power_mode_is_standby(std::uint8_t mode) {
+  switch (mode) {
+    case 0x41:  // NV cache, spindle turning
+    case 0x80:  // idle
+    case 0x81:  // Idle_a
+    case 0x82:  // Idle_b
+    case 0x83:  // Idle_c
+    case 0xFF: return false;  // active or idle
+    default: return true;
+  }
+}
+
+int drive_check_sleeping(int handle) {
+  std::uint8_t mode;
+  drive_power_mode(handle, &mode);
+  // A block that came back as sent reads 0: standby, as a drive that cannot be asked should.
+  return power_mode_is_standby(mode) ? 1 : 0;
 }
 
 int drive_standby(int handle) {

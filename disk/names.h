@@ -10,6 +10,3 @@ struct DevicePath {
 
 // Maps "/dev/hda" and friends to the platform's device path; false for a name of neither form.
 bool device_path_for(const char* name, DevicePath& out);
-
-// errno for CreateFileA's last error.
-int open_error_to_errno(unsigned long last_error);

@@ -1,0 +1,58 @@
+// The file operations on a drive: open by its Unix-style name, close, read and seek.
+#include <cerrno>
+
+#include "disk.h"
+#include "disk_sys.h"
+#include "errors.h"
+#include "names.h"
+
+bool disk_is_cdrom = false;
+
+namespace {
+
+constexpr std::uint32_t GENERIC_READ_WRITE = 0xC0000000;
+constexpr std::uint32_t SHARE_READ_WRITE = 3;
+constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
+constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
+
+int fail(int error) {
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+int disk_open(const char* name, int flags, int /*mode*/) {
+  DevicePath device;
+  if (!device_path_for(name, device)) return fail(EINVAL);
+  disk_is_cdrom = device.is_cdrom;
+  const std::uint32_t attributes = (flags & DISK_O_DIRECT) ? FLAG_NO_BUFFERING : 0;
+  const std::uint32_t access = (flags & DISK_O_QUERY) ? 0 : GENERIC_READ_WRITE;
+  const std::intptr_t handle =
+      disk_sys->create_file(device.path, access, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, attributes);
+  if (handle == -1) return fail(sys_errno(disk_sys->last_error()));
+  // Kernel handles are 32-bit values sign-extended in a 64-bit process, so an int carries them.
+  return static_cast<int>(handle);
+}
+
+int disk_close(int handle) {
+  disk_sys->close_handle(handle);
+  return 0;
+}
+
+int disk_read(int handle, void* buffer, int count) {
+  if (count < 0) return fail(EINVAL);
+  std::uint32_t read = 0;
+  if (!disk_sys->read_file(handle, buffer, static_cast<std::uint32_t>(count), &read))
+    return fail(sys_errno(disk_sys->last_error()));
+  return static_cast<int>(read);
+}
+
+int disk_seek(int handle, int offset, int whence) {
+  constexpr std::uint32_t FILE_BEGIN_METHOD = 0;
+  constexpr std::uint32_t INVALID_POSITION = 0xFFFFFFFF;
+  if (whence != 0) return fail(EINVAL);
+  const std::uint32_t position = disk_sys->set_file_pointer(handle, offset, FILE_BEGIN_METHOD);
+  if (position == INVALID_POSITION) return fail(sys_errno(disk_sys->last_error()));
+  return static_cast<int>(position);
+}
