@@ -68,6 +68,10 @@ extern bool disk_is_cdrom;
 // (no such drive), EACCES or EIO.
 int disk_open(const char* name, int flags, int mode);
 
+// The device that a name opens, without the "\\.\" of its path: "PhysicalDrive0" for "/dev/hda",
+// "/dev/sda" and "sda" alike, "CdRom3" for "/dev/scd3"; false for a name that disk_open refuses.
+bool disk_device_name(const char* name, char (&out)[24]);
+
 // Closes the handle; always 0.
 int disk_close(int handle);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "disk.h"
 #include "names.h"
 
 namespace {
@@ -67,4 +68,11 @@ bool device_path_for(const char* name, DevicePath& out) {
     return true;
   }
   return false;
+}
+
+bool disk_device_name(const char* name, char (&out)[24]) {
+  DevicePath device;
+  if (!device_path_for(name, device)) return false;
+  std::strcpy(out, device.path + 4);  // after "\\.\"
+  return true;
 }

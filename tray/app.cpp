@@ -13,10 +13,23 @@ namespace {
 constexpr int DISK_OPEN_MODE = 0666;
 constexpr UINT_PTR CLASS_BACKGROUND_BRUSH = 12;
 
-// A second instance hands "Let's Sleep" to the first one, if it can be found.
-void wake_first_instance(const char* name) {
-  if (HWND first = FindWindowA(name, name)) PostMessageA(first, WM_COMMAND, CMD_LETS_SLEEP, 0);
+// A second instance hands "Let's Sleep" to the first one for the same drive, under whatever name that
+// one was started: its hidden window has the instance name as class and title.
+BOOL CALLBACK wake_if_same_drive(HWND window, LPARAM key) {
+  char name[TOOLTIP_SIZE] = {};
+  char title[TOOLTIP_SIZE] = {};
+  const std::size_t prefix = std::strlen(TITLE) + 1;
+  GetClassNameA(window, name, sizeof name);
+  GetWindowTextA(window, title, sizeof title);
+  if (std::strncmp(name, TITLE, prefix - 1) != 0 || name[prefix - 1] != ' ' || std::strcmp(name, title) != 0) return TRUE;
+  char other[TOOLTIP_SIZE];
+  make_drive_key(other, name + prefix);
+  if (std::strcmp(other, reinterpret_cast<const char*>(key)) != 0) return TRUE;
+  PostMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
+  return FALSE;
 }
+
+void wake_first_instance(const char* key) { EnumWindows(wake_if_same_drive, reinterpret_cast<LPARAM>(key)); }
 
 void load_icons(HINSTANCE instance) {
   tray.app_icon = static_cast<HICON>(
@@ -52,10 +65,19 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
   make_instance_name(*reinterpret_cast<char(*)[TOOLTIP_SIZE]>(tray.notify.szTip), device);
   const char* name = tray.notify.szTip;
 
+  // One instance per drive: the instance name's mutex, as every build has it, and the drive's own,
+  // which every spelling of its name shares.
   tray.mutex = CreateMutexA(nullptr, FALSE, name);
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    wake_first_instance(name);
-    return false;  // the mutex handle goes with the process
+  bool second = GetLastError() == ERROR_ALREADY_EXISTS;
+  char key[TOOLTIP_SIZE];
+  make_drive_key(key, device);
+  if (std::strcmp(key, name) != 0) {
+    tray.instance_mutex = CreateMutexA(nullptr, FALSE, key);
+    second = second || GetLastError() == ERROR_ALREADY_EXISTS;
+  }
+  if (second) {
+    wake_first_instance(key);
+    return false;  // the mutex handles go with the process
   }
 
   tray.device = device;
@@ -63,7 +85,8 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
   if (tray.drive < 0) {
     show_message(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
     if (tray.mutex) CloseHandle(tray.mutex);
-    tray.mutex = nullptr;
+    if (tray.instance_mutex) CloseHandle(tray.instance_mutex);
+    tray.mutex = tray.instance_mutex = nullptr;
     return false;
   }
 

@@ -10,7 +10,10 @@
 struct TrayState {
   NOTIFYICONDATAA notify;  // first version: the size field says NOTIFYICONDATAA_V1_SIZE
   HANDLE mutex;
-  volatile LONG drive;      // the drive handle; the watcher replaces it when the drive comes back
+  volatile LONG drive;      // the drive handle, -1 while the drive is away; the UI thread opens and closes it
+  SRWLOCK drive_lock;       // held shared by the watcher while it sends a command on the handle
+  HDEVNOTIFY device_notify; // removal notices for the handle
+  DriveKeeper keeper;
   const char* device;       // the drive's name, to open it again
   HICON app_icon, awake_icon, sleeping_icon;
   HBITMAP app_bitmap, awake_bitmap, sleeping_bitmap;
@@ -22,6 +25,7 @@ struct TrayState {
   volatile LONG session_active;
   UINT taskbar_created;     // the registered "TaskbarCreated" message: Explorer has restarted
   bool icon_added;          // the notification area has our icon; retried on ticks until it has
+  HANDLE instance_mutex;    // the drive's own mutex, whatever the spelling of its name
   HMODULE wtsapi;           // wtsapi32.dll, loaded from the system directory only
 };
 extern TrayState tray;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "disk.h"
 #include "light.h"
 #include "texts.h"
 
@@ -11,6 +12,7 @@ constexpr unsigned WM_DESTROY_CODE = 0x0002;
 constexpr unsigned WM_COMMAND_CODE = 0x0111;
 constexpr unsigned WM_TIMER_CODE = 0x0113;
 constexpr unsigned WM_WTSSESSION_CHANGE_CODE = 0x02B1;
+constexpr unsigned WM_DEVICECHANGE_CODE = 0x0219;
 constexpr unsigned WM_LBUTTONDOWN_CODE = 0x0201;
 constexpr unsigned WM_RBUTTONDOWN_CODE = 0x0204;
 constexpr std::uintptr_t WTS_SESSION_LOCK_CODE = 7;
@@ -65,6 +67,16 @@ void make_instance_name(char (&name)[TOOLTIP_SIZE], const char* device) {
   static_assert(TITLE_MAX + 1 + DEVICE_IN_NAME_MAX < TOOLTIP_SIZE);
 }
 
+void make_drive_key(char (&key)[TOOLTIP_SIZE], const char* device) {
+  char drive[24];
+  if (!disk_device_name(device, drive)) return make_instance_name(key, device);
+  const std::size_t title = std::strlen(TITLE);
+  std::memcpy(key, TITLE, title);
+  key[title] = ' ';
+  std::memcpy(key + title + 1, drive, std::strlen(drive) + 1);
+  static_assert(sizeof TITLE + sizeof drive < TOOLTIP_SIZE);
+}
+
 TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam, unsigned taskbar_created) {
   if (taskbar_created != 0 && message == taskbar_created) return TrayAction::taskbar_created;
   switch (message) {
@@ -76,6 +88,8 @@ TrayAction decide(unsigned message, std::uintptr_t wparam, std::intptr_t lparam,
       if (wparam == WTS_SESSION_UNLOCK_CODE) return TrayAction::session_unlock;
       return TrayAction::ignore;
     case WM_TRAYNOTIFY: return decide_tray(wparam, lparam);
+    case WM_DRIVE_GONE: return TrayAction::drive_gone;
+    case WM_DEVICECHANGE_CODE: return TrayAction::device_change;
     case WM_COMMAND_CODE: return decide_command(wparam, lparam);
     default: return TrayAction::pass_on;
   }
@@ -103,27 +117,63 @@ WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer) {
   return {true, sleeping, sleeping ? BLINK_TO_STANDBY_MS : BLINK_TO_AWAKE_MS};
 }
 
-int DriveLink::poll(WatcherPort& port) {
-  if (gone_) {
-    const std::uint32_t now = port.now_ms();
-    if (now - gone_since_ms_ < REOPEN_PERIOD_MS) return 1;
-    gone_since_ms_ = now;
-    if (!port.reopen()) return 1;
-    gone_ = false;
+DriveEvent device_change_event(std::uintptr_t wparam) {
+  switch (wparam) {
+    case 0x8001: return DriveEvent::query_remove;
+    case 0x8002: return DriveEvent::query_remove_failed;
+    case 0x8003: return DriveEvent::remove_pending;
+    case 0x8004: return DriveEvent::remove_complete;
+    default: return DriveEvent::none;
   }
-  const int answer = port.check_sleeping();
-  if (answer != DRIVE_GONE) return answer;
-  port.close_drive();
-  gone_ = true;
-  gone_since_ms_ = port.now_ms();
-  return 1;
+}
+
+void DriveKeeper::lost(DrivePort& port) {
+  state_ = State::gone;
+  since_ms_ = port.now_ms();
+}
+
+void DriveKeeper::on(DriveEvent event, DrivePort& port) {
+  switch (event) {
+    case DriveEvent::gone:
+      if (state_ != State::open) return;
+      port.unregister();
+      port.close();
+      return lost(port);
+    case DriveEvent::query_remove:
+      if (state_ == State::open) port.close();
+      state_ = State::removing;
+      return;
+    case DriveEvent::query_remove_failed:
+      if (state_ != State::removing) return;
+      port.unregister();
+      if (!port.open()) return lost(port);
+      state_ = State::open;
+      return;
+    case DriveEvent::remove_pending:  // after it no notice for the handle comes: the removal goes ahead
+    case DriveEvent::remove_complete:
+      port.unregister();
+      if (state_ == State::open) port.close();
+      if (state_ != State::gone) lost(port);
+      return;
+    case DriveEvent::none: return;
+  }
+}
+
+void DriveKeeper::tick(DrivePort& port) {
+  if (state_ != State::gone || port.now_ms() - since_ms_ < REOPEN_PERIOD_MS) return;
+  since_ms_ = port.now_ms();
+  if (port.open()) state_ = State::open;
 }
 
 void run_watcher(WatcherPort& port) {
-  DriveLink drive;
   for (;;) {
     if (port.stop_requested()) return;
-    const WatchStep step = watch_step(port.shown_sleeping(), drive.poll(port));
+    int answer = port.check_sleeping();
+    if (answer == DRIVE_GONE) {
+      port.report_gone();
+      answer = 1;  // shown in standby while it is away
+    }
+    const WatchStep step = watch_step(port.shown_sleeping(), answer);
     if (step.changed) {
       port.show(step.sleeping);
       if (port.stop_requested()) return;

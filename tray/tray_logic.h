@@ -15,6 +15,7 @@ constexpr unsigned CMD_INFO = 1030;
 constexpr unsigned CMD_QUIT = 1040;
 
 constexpr unsigned WM_TRAYNOTIFY = 0x8000;  // WM_APP
+constexpr unsigned WM_DRIVE_GONE = 0x8001;  // the watcher found the drive gone
 constexpr unsigned POLL_PERIOD_MS = 400;
 constexpr unsigned IDLE_WAIT_MS = 1500;
 constexpr unsigned BLINK_TO_STANDBY_MS = 200;
@@ -32,6 +33,10 @@ const char* device_name_from_tail(const char* tail);
 
 // "Spindwart V7 " and at most 32 characters of the device, NUL-terminated in 64 bytes.
 void make_instance_name(char (&name)[TOOLTIP_SIZE], const char* device);
+// "Spindwart V7 " and the drive that the device name opens ("PhysicalDrive0", "CdRom3"), whatever its
+// spelling ("/dev/hda", "/dev/sda", "sda"): one instance per drive. A name that opens no drive gives
+// the instance name.
+void make_drive_key(char (&key)[TOOLTIP_SIZE], const char* device);
 // The tick and idle events are named by the instance name without its first one or two characters.
 inline const char* tick_event_name(const char* instance) { return instance + 1; }
 inline const char* idle_event_name(const char* instance) { return instance + 2; }
@@ -42,7 +47,9 @@ enum class TrayAction {
   tick,               // set the tick event if the session is active
   session_lock, session_unlock,
   show_menu, post_lets_sleep,
-  taskbar_created,    // Explorer restarted: add the icon again
+  taskbar_created,    // Explorer restarted, or the DPI or the session changed: add the icon again
+  device_change,      // a removal notice for a device
+  drive_gone,         // the watcher found the drive gone
   lets_sleep, info, quit,
   ignore,             // handled, nothing to do
 };
@@ -67,32 +74,55 @@ WatchStep watch_step(bool shown_sleeping, int check_sleeping_answer);
 // check_sleeping's answer when the handle no longer reaches the drive (unplugged, or lost over hibernation).
 constexpr int DRIVE_GONE = -1;
 
+// What happens to the drive handle, which the UI thread alone opens and closes.
+enum class DriveEvent {
+  none,
+  gone,                 // the watcher found the drive gone
+  query_remove,         // Windows asks whether the device may be removed
+  query_remove_failed,  // the removal was cancelled
+  remove_pending,       // the removal goes ahead
+  remove_complete,      // the device is gone (also after a surprise removal, with no query before)
+};
+// A WM_DEVICECHANGE code about a device handle (DBT_DEVICEQUERYREMOVE and the rest) as an event.
+DriveEvent device_change_event(std::uintptr_t wparam);
+
+class DrivePort {
+ public:
+  virtual ~DrivePort() = default;
+  virtual bool open() = 0;        // opens the drive's name and registers for its removal notices
+  virtual void close() = 0;       // lets go of the handle, never waiting for a drive command that hangs
+  virtual void unregister() = 0;  // no more removal notices for the handle
+  virtual std::uint32_t now_ms() = 0;
+};
+
+// Windows' removal protocol for an open handle: at a query the handle is closed before the answer
+// (an open handle would veto the removal) and nothing is opened until the query failed (then at once)
+// or the removal went ahead (then the drive is gone). A gone drive is opened again at most once every
+// 5 s, until it opens.
+class DriveKeeper {
+ public:
+  void on(DriveEvent event, DrivePort& port);
+  void tick(DrivePort& port);
+
+ private:
+  enum class State { open, gone, removing } state_ = State::open;
+  std::uint32_t since_ms_ = 0;  // gone since, or the last attempt to open it again
+  void lost(DrivePort& port);
+};
+
 // What the watcher needs of the platform.
 class WatcherPort {
  public:
   virtual ~WatcherPort() = default;
   virtual bool stop_requested() = 0;
   virtual bool shown_sleeping() = 0;    // the tray shows the sleeping icon
-  virtual int check_sleeping() = 0;     // drive_check_sleeping on the drive, or DRIVE_GONE
-  virtual void close_drive() = 0;       // lets go of a handle whose drive is gone
-  virtual bool reopen() = 0;            // opens the drive's name again; true when it opened
-  virtual std::uint32_t now_ms() = 0;   // a millisecond clock that may wrap
+  virtual int check_sleeping() = 0;     // 1 standby, 0 spinning, or DRIVE_GONE; 1 without a handle
+  virtual void report_gone() = 0;       // asks the UI thread to let go of the handle
   virtual void show(bool sleeping) = 0; // check mark, icon, tray update
   virtual void blink(unsigned duration_ms) = 0;
   virtual void set_idle() = 0;
   virtual void reset_idle() = 0;
   virtual bool wait_for_tick() = 0;     // false when a stop was requested instead
-};
-
-// A drive that has gone away reads as in standby, without a driver call; its name is opened again at
-// most once every 5 s until it opens, and from then on it is polled as before.
-class DriveLink {
- public:
-  int poll(WatcherPort& port);  // this tick's answer: 0 awake, else standby
-
- private:
-  bool gone_ = false;
-  std::uint32_t gone_since_ms_ = 0;  // or the last attempt to open it again
 };
 
 // The watcher's loop; returns once a stop has been requested.

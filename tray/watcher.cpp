@@ -12,21 +12,22 @@ class TrayWatcher : public WatcherPort {
  public:
   bool stop_requested() override { return ::stop_requested(); }
   bool shown_sleeping() override { return tray.notify.hIcon == tray.sleeping_icon; }
+  // The handle the UI thread gives, under the lock that it takes before it closes one.
   int check_sleeping() override {
+    AcquireSRWLockShared(&tray.drive_lock);
+    const int drive = static_cast<int>(tray.drive);
+    int answer = 1;  // no drive: standby, without a driver call
     std::uint8_t mode;
-    if (drive_power_mode(static_cast<int>(tray.drive), &mode) != 0 && errno == ENODEV) return DRIVE_GONE;
-    return power_mode_is_standby(mode) ? 1 : 0;
+    if (drive != -1) {
+      const bool gone = drive_power_mode(drive, &mode) != 0 && errno == ENODEV;
+      answer = gone ? DRIVE_GONE : power_mode_is_standby(mode) ? 1 : 0;
+    }
+    ReleaseSRWLockShared(&tray.drive_lock);
+    return answer;
   }
   // A handle to a drive that is gone is closed at once: while it stays open, Windows keeps the drive's
   // number taken, and the drive would come back under another one.
-  void close_drive() override { disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1))); }
-  bool reopen() override {
-    const int handle = tray_open_drive();
-    if (handle < 0) return false;
-    tray.drive = handle;
-    return true;
-  }
-  std::uint32_t now_ms() override { return GetTickCount(); }
+  void report_gone() override { PostMessageA(tray.notify.hWnd, WM_DRIVE_GONE, 0, 0); }
   void show(bool sleeping) override {
     CheckMenuItem(tray.menu, CMD_SLEEPING, MF_BYCOMMAND | (sleeping ? MF_CHECKED : MF_UNCHECKED));
     tray.notify.hIcon = sleeping ? tray.sleeping_icon : tray.awake_icon;

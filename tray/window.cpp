@@ -1,6 +1,7 @@
 // The hidden window: tray icon, menu, events, watcher and timer; commands; the orderly teardown.
 #include "tray.h"
 
+#include <dbt.h>
 #include <wtsapi32.h>
 
 #include "disk.h"
@@ -27,7 +28,66 @@ void build_menu() {
 
 // Adds the icon to the notification area, which may not exist yet when the program starts with
 // the user's logon, or may have been re-created by an Explorer restart. It shows the state last seen.
-void add_icon() { tray.icon_added = tray_shell_notify(NIM_ADD, &tray.notify) != FALSE; }
+// "TaskbarCreated" also comes after a DPI change or a remote-desktop connect, while the icon is
+// still there: then NIM_ADD fails and NIM_MODIFY finds it.
+void add_icon() {
+  tray.icon_added = tray_shell_notify(NIM_ADD, &tray.notify) != FALSE || tray_shell_notify(NIM_MODIFY, &tray.notify) != FALSE;
+}
+
+void register_drive_notices(int drive) {
+  DEV_BROADCAST_HANDLE filter{};
+  filter.dbch_size = sizeof filter;
+  filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+  filter.dbch_handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(drive));
+  tray.device_notify = RegisterDeviceNotificationW(tray.notify.hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// The watcher may be inside a drive command on the handle: it gets 1.5 s to finish, then the command
+// is cancelled, so that closing never waits for the drive. A command that cannot be cancelled keeps
+// the handle, which the process exit closes.
+void let_go_of_drive() {
+  const LONG drive = InterlockedExchange(&tray.drive, -1);
+  if (drive == -1) return;
+  const DWORD start = GetTickCount();
+  while (!TryAcquireSRWLockExclusive(&tray.drive_lock)) {
+    const DWORD waited = GetTickCount() - start;
+    if (waited >= 2 * IDLE_WAIT_MS) return;
+    if (waited >= IDLE_WAIT_MS && tray.worker_thread) CancelSynchronousIo(tray.worker_thread);
+    Sleep(10);
+  }
+  disk_close(static_cast<int>(drive));
+  ReleaseSRWLockExclusive(&tray.drive_lock);
+}
+
+class TrayDrive : public DrivePort {
+ public:
+  bool open() override {
+    const int drive = tray_open_drive();
+    if (drive < 0) return false;
+    register_drive_notices(drive);
+    InterlockedExchange(&tray.drive, drive);
+    return true;
+  }
+  void close() override { let_go_of_drive(); }
+  void unregister() override {
+    if (tray.device_notify) UnregisterDeviceNotification(tray.device_notify);
+    tray.device_notify = nullptr;
+  }
+  std::uint32_t now_ms() override { return GetTickCount(); }
+};
+
+void on_drive_event(DriveEvent event) {
+  TrayDrive port;
+  tray.keeper.on(event, port);
+}
+
+// A removal notice for our handle; every other device's is not ours to answer.
+void on_device_change(WPARAM code, LPARAM record) {
+  const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record);
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE || tray.device_notify == nullptr) return;
+  if (reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify != tray.device_notify) return;
+  on_drive_event(device_change_event(code));
+}
 
 void register_session_notifications(HWND window) {
   tray.wtsapi = load_system_library(L"wtsapi32.dll");
@@ -48,6 +108,7 @@ void on_create(HWND window) {
   tray.notify.uCallbackMessage = WM_TRAYNOTIFY;
   tray.notify.hIcon = tray.awake_icon;
   add_icon();
+  register_drive_notices(static_cast<int>(tray.drive));
   // An elevated window gets the message from a non-elevated Explorer only when it lets it through.
   if (tray.taskbar_created) ChangeWindowMessageFilterEx(window, tray.taskbar_created, MSGFLT_ALLOW, nullptr);
 
@@ -68,31 +129,39 @@ void close_handle(HANDLE& handle) {
   handle = nullptr;
 }
 
-// Parks the watcher between polls if it gets there within 1.5 s, then stops it. A watcher stuck in
-// a drive command that hangs is left to the process exit; it still holds the stop event.
-void stop_watcher() {
+// Parks the watcher between polls if it gets there within 1.5 s, then stops it, cancelling a drive
+// command it may be in. Whether it ended within 2 s more.
+bool stop_watcher() {
   WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
   SetEvent(tray.stop_event);
+  CancelSynchronousIo(tray.worker_thread);
   const bool ended = WaitForSingleObject(tray.worker_thread, WATCHER_STOP_WAIT_MS) == WAIT_OBJECT_0;
   close_handle(tray.worker_thread);
-  if (ended) close_handle(tray.stop_event);
+  return ended;
 }
 
+// The icon goes first, so that "Tschüss" is seen at once. A watcher stuck in a drive command that
+// hangs is left to the process exit, with the drive handle and the events it may still use.
 void on_destroy(HWND window) {
-  KillTimer(window, POLL_TIMER_ID);
-  stop_watcher();
-  close_handle(tray.blink_claim);
-  close_handle(tray.blink_lock);
-  close_handle(tray.idle_event);
-  close_handle(tray.tick_event);
-  if (tray.drive != -1) disk_close(static_cast<int>(tray.drive));
   tray_shell_notify(NIM_DELETE, &tray.notify);
+  KillTimer(window, POLL_TIMER_ID);
+  if (tray.device_notify) UnregisterDeviceNotification(tray.device_notify);
+  tray.device_notify = nullptr;
+  if (stop_watcher()) {
+    close_handle(tray.stop_event);
+    close_handle(tray.blink_claim);
+    close_handle(tray.blink_lock);
+    close_handle(tray.idle_event);
+    close_handle(tray.tick_event);
+    if (tray.drive != -1) disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1)));
+  }
   DestroyMenu(tray.menu);
   tray.menu = nullptr;
   DeleteObject(tray.sleeping_bitmap);
   DeleteObject(tray.awake_bitmap);
   DeleteObject(tray.app_bitmap);
   close_handle(tray.mutex);
+  close_handle(tray.instance_mutex);
   if (tray.wtsapi) FreeLibrary(tray.wtsapi);
   tray.wtsapi = nullptr;
   PostQuitMessage(0);
@@ -110,11 +179,13 @@ void lets_sleep() {
   // Not in the middle of a poll or a blink, if the watcher parks within 1.5 s.
   WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
   const int drive = static_cast<int>(tray.drive);
-  if (drive != -1) drive_standby(drive);  // -1 while the drive is gone
+  if (drive != -1) drive_standby(drive);  // -1 while the drive is away or being removed
 }
 
 void on_tick() {
   if (!tray.icon_added) add_icon();
+  TrayDrive port;
+  tray.keeper.tick(port);
   if (tray.session_active) SetEvent(tray.tick_event);
 }
 
@@ -126,6 +197,8 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case TrayAction::destroy: on_destroy(window); return 0;
     case TrayAction::tick: on_tick(); return 0;
     case TrayAction::taskbar_created: add_icon(); return 0;
+    case TrayAction::device_change: on_device_change(wparam, lparam); return TRUE;
+    case TrayAction::drive_gone: on_drive_event(DriveEvent::gone); return 0;
     case TrayAction::session_lock: tray.session_active = 0; return 0;
     case TrayAction::session_unlock: tray.session_active = 1; return 0;
     case TrayAction::show_menu: show_menu(window); return 0;

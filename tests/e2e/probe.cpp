@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   Sleep(1500);
   pause_for_screenshot(argv[3], "restored");
 
-  check(exit_code(start(argv[2], "/dev/hda"), 20000) == 0, "a second instance for the drive exits with 0");
+  check(exit_code(start(argv[2], "/dev/sda"), 20000) == 0, "a second instance for the drive, as /dev/sda, exits with 0");
   check(WaitForSingleObject(first, 0) == WAIT_TIMEOUT, "the first still runs");
   const char* played = "Spindwart V7 /dev/sdy";
   WNDCLASSA window_class{};
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
   window_class.lpszClassName = played;
   RegisterClassA(&window_class);
   HWND played_window = CreateWindowA(played, played, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  CreateMutexA(nullptr, FALSE, played);
-  check(exit_code(start(argv[2], "/dev/sdy"), 20000) == 0, "a second instance for /dev/sdy exits with 0");
+  CreateMutexA(nullptr, FALSE, "Spindwart V7 PhysicalDrive24");  // the drive's own, whatever its spelling
+  check(exit_code(start(argv[2], "/dev/hdy"), 20000) == 0, "a second instance for the drive, as /dev/hdy, exits with 0");
   MSG message;
   while (PeekMessageA(&message, played_window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   check(handed_on, "and hands \"Let's Sleep\" on to the first");

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -38,6 +37,14 @@ TEST(Names, CommandLineToDeviceAndInstanceName) {
   EXPECT_EQ(std::string(name), "Spindwart V7 " + long_device.substr(0, 32));
   EXPECT_STREQ(tick_event_name(name), name + 1);
   EXPECT_STREQ(idle_event_name(name), name + 2);
+  // One instance per drive, whatever the spelling of its name.
+  const std::pair<const char*, const char*> keys[] = {{"/dev/hda", "PhysicalDrive0"}, {"/dev/sda", "PhysicalDrive0"},
+                                                      {"sda", "PhysicalDrive0"}, {"/dev/hdz", "PhysicalDrive25"},
+                                                      {"/dev/scd15", "CdRom15"}, {"/dev/sdb ", "/dev/sdb "}};
+  for (const auto& [device, drive] : keys) {
+    make_drive_key(name, device);
+    EXPECT_EQ(std::string(name), std::string("Spindwart V7 ") + drive);
+  }
 }
 
 TEST(Decide, MessageTable) {
@@ -56,6 +63,7 @@ TEST(Decide, MessageTable) {
       {0x0111, 1040, 0, TrayAction::quit}, {0x0111, 1020, 0, TrayAction::pass_on},
       {0x0111, 1010, 0x5678, TrayAction::pass_on}, {0x0010, 0, 0, TrayAction::pass_on},
       {0xC0DE, 0, 0, TrayAction::taskbar_created}, {0xC0DF, 0, 0, TrayAction::pass_on},
+      {0x0219, 0x8001, 1, TrayAction::device_change}, {0x8001, 0, 0, TrayAction::drive_gone},
   };
   for (const auto& c : cases)
     EXPECT_EQ(decide(c.message, c.wparam, c.lparam, 0xC0DE), c.action) << std::hex << c.message << " " << c.wparam;
@@ -79,28 +87,22 @@ TEST(Texts, Windows1252BytesAndTheirUtf16) {
   EXPECT_EQ(out[0], 0);
 }
 
-// Scripts a drive's answers and opens and logs what the watcher does, by the time since the start
-// (each tick is 400 ms on a clock that wraps during the test).
+// Scripts a drive's answers and logs what the watcher does, by the time since the start (each tick is
+// 400 ms).
 struct ScriptedWatcher : WatcherPort {
   std::vector<int> answers;  // one per poll; the watcher stops when they run out
-  std::vector<bool> opens;   // one per attempt to open the drive again
   std::string log;
   bool sleeping_shown = false, stop_after_blink = false, stopping = false;
-  std::size_t polls = 0, reopens = 0;
-  std::uint32_t start = 0xFFFFFFFFu - 1000, clock = start;
+  std::size_t polls = 0;
+  unsigned clock = 0;
 
   bool stop_requested() override { return stopping; }
   bool shown_sleeping() override { return sleeping_shown; }
   int check_sleeping() override {
-    note("poll");
+    log += std::to_string(clock) + ":poll ";
     return answers[polls++];
   }
-  void close_drive() override { note("close"); }
-  bool reopen() override {
-    note("reopen");
-    return opens[reopens++];
-  }
-  std::uint32_t now_ms() override { return clock; }
+  void report_gone() override { log += "gone "; }
   void show(bool sleeping) override {
     sleeping_shown = sleeping;
     log += sleeping ? "sleeping " : "awake ";
@@ -115,35 +117,79 @@ struct ScriptedWatcher : WatcherPort {
     clock += POLL_PERIOD_MS;
     return polls < answers.size();
   }
-  void note(const char* what) { log += std::to_string(clock - start) + ":" + what + " "; }
 };
 
 // The icon changes, with a blink, only when the answer differs; a stop during a blink ends the loop
-// right after it; a drive unplugged at the second poll is shown in standby at once, let go, and tried
-// again every 5 s without polling in between; once it opens, polled on every tick as before.
+// right after it; a drive found gone is reported and shown in standby.
 TEST(Watcher, Scripts) {
   const struct {
     std::vector<int> answers;
-    std::vector<bool> opens;
     bool stop_after_blink;
     const char* log;
   } scripts[] = {
-      {{1, 1, 0, 0, 1}, {}, false,
+      {{1, 1, 0, 0, 1}, false,
        "0:poll sleeping blink200 idle busy 400:poll idle busy 800:poll awake blink800 idle busy 1200:poll idle busy "
        "1600:poll sleeping blink200 idle "},
-      {{1, 1, 1}, {}, true, "0:poll sleeping blink200 "},
-      {{0, DRIVE_GONE, 0, 0}, {false, true}, false,
-       "0:poll idle busy 400:poll 400:close sleeping blink200 idle busy 5600:reopen idle busy 10800:reopen 10800:poll "
-       "awake blink800 idle busy 11200:poll idle "},
+      {{1, 1, 1}, true, "0:poll sleeping blink200 "},
+      {{0, DRIVE_GONE, 1, 0}, false,
+       "0:poll idle busy 400:poll gone sleeping blink200 idle busy 800:poll idle busy 1200:poll awake blink800 idle "},
   };
   for (const auto& s : scripts) {
     ScriptedWatcher port;
     port.answers = s.answers;
-    port.opens = s.opens;
     port.stop_after_blink = s.stop_after_blink;
     run_watcher(port);
-    EXPECT_EQ(std::regex_replace(port.log, std::regex("(idle busy )+"), "idle busy "), s.log);  // ticks between
+    EXPECT_EQ(port.log, s.log);
   }
+}
+
+// What the UI thread does with the drive handle: Windows' removal protocol, a drive the watcher found
+// gone, and the 5-second reopening (on a clock that wraps), by events and ticks at their times.
+struct ScriptedDrive : DrivePort {
+  std::vector<bool> opens;  // one per attempt to open
+  std::size_t tries = 0;
+  std::uint32_t clock = 0xFFFFFFFFu - 1000;
+  std::string log;
+  bool open() override {
+    log += "open ";
+    return opens.at(tries++);
+  }
+  void close() override { log += "close "; }
+  void unregister() override { log += "unregister "; }
+  std::uint32_t now_ms() override { return clock; }
+};
+
+TEST(DriveKeeper, RemovalProtocolAndReopening) {
+  using E = DriveEvent;
+  constexpr E TICK = E::none;  // a tick at the time given
+  const struct {
+    std::vector<std::pair<unsigned, E>> script;
+    std::vector<bool> opens;
+    const char* log;
+  } cases[] = {
+      {{{0, E::query_remove}, {6000, TICK}, {6100, E::query_remove_failed}}, {true}, "close | | unregister open |"},
+      {{{0, E::query_remove}, {100, E::remove_pending}, {4000, TICK}, {5100, TICK}, {9000, TICK}, {10200, TICK}},
+       {false, true}, "close | unregister | | open | | open |"},
+      {{{0, E::remove_complete}, {100, E::remove_complete}, {5000, TICK}}, {true}, "unregister close | unregister | open |"},
+      {{{0, E::gone}, {100, E::gone}, {200, E::query_remove}, {300, E::gone}, {6000, TICK}, {6100, E::query_remove_failed}},
+       {false}, "unregister close | | | | | unregister open |"},
+      {{{0, E::query_remove_failed}, {100, E::remove_pending}, {5200, TICK}}, {true}, "| unregister close | open |"},
+  };
+  for (const auto& c : cases) {
+    ScriptedDrive port;
+    port.opens = c.opens;
+    DriveKeeper keeper;
+    const std::uint32_t start = port.clock;
+    for (const auto& [at, event] : c.script) {
+      port.clock = start + at;
+      if (event == TICK) keeper.tick(port); else keeper.on(event, port);
+      port.log += "| ";
+    }
+    EXPECT_EQ(port.log, std::string(c.log) + " ");
+  }
+  EXPECT_EQ(device_change_event(0x8001), DriveEvent::query_remove);
+  EXPECT_EQ(device_change_event(0x8004), DriveEvent::remove_complete);
+  EXPECT_EQ(device_change_event(0x8006), DriveEvent::none);  // a custom event
 }
 
 // The named event and mutex that instances share, as the system keeps them; one real millisecond

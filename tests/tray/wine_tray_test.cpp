@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,11 +61,16 @@ bool joined(HANDLE thread) {
 }
 
 // Plays a notification area that is missing while `missing` says so, and records what it is asked.
-bool missing = false;
+// As Windows' own, it refuses to add an icon it has.
+bool missing = false, present = false;
 std::vector<std::pair<DWORD, HICON>> notified;
+DWORD deleted_ms = 0;
 BOOL WINAPI notification_area(DWORD message, PNOTIFYICONDATAA data) {
   notified.emplace_back(message, data->hIcon);
-  return !(missing && message == NIM_ADD);
+  if (message == NIM_DELETE) deleted_ms = GetTickCount();
+  const bool had = present;
+  present = !missing && message != NIM_DELETE;
+  return !missing && (message == NIM_ADD) != had;
 }
 std::ptrdiff_t adds() {
   return std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
@@ -211,11 +217,67 @@ TEST_F(Tray, TheIconInTheNotificationArea) {
   EXPECT_TRUE(pump_until([&] { return tray.icon_added && sleeping(); }, 3000));
   const std::ptrdiff_t added = adds();
   pump(1000);
-  PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(pump_until([&] { return notified.back() == std::make_pair(static_cast<DWORD>(NIM_ADD), tray.sleeping_icon); }, 3000));
-  EXPECT_EQ(adds(), added + 1);
+  for (bool explorer_restarted : {true, false}) {  // false: a DPI change, the icon still there
+    present = !explorer_restarted;
+    PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    const auto last = std::make_pair(static_cast<DWORD>(explorer_restarted ? NIM_ADD : NIM_MODIFY), tray.sleeping_icon);
+    EXPECT_TRUE(pump_until([&] { return notified.back() == last; }, 3000));
+  }
+  pump(1000);  // no retries
+  EXPECT_EQ(adds(), added + 2);
   quit();
   EXPECT_EQ(notified.back().first, static_cast<DWORD>(NIM_DELETE));
+}
+
+// A removal notice for the drive's handle (Wine sends none): the handle is closed before the answer,
+// nothing opens it until the removal failed (then at once) or went ahead, "Let's Sleep" meanwhile
+// sends nothing; notices for other registrations are not ours.
+TEST_F(Tray, SafeRemovalOfTheDrive) {
+  start();
+  pump(500);
+  ASSERT_NE(tray.device_notify, nullptr);
+  const auto notice = [&](WPARAM code, HDEVNOTIFY registration) {
+    DEV_BROADCAST_HANDLE record{};
+    record.dbch_size = sizeof record;
+    record.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    record.dbch_hdevnotify = registration;
+    return SendMessageA(window, WM_DEVICECHANGE, code, reinterpret_cast<LPARAM>(&record));
+  };
+  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, reinterpret_cast<HDEVNOTIFY>(8)), TRUE);
+  EXPECT_TRUE(fake.closed.empty());
+  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify), TRUE);
+  EXPECT_EQ(fake.closed, std::vector<std::intptr_t>{0x1234});  // closed before the answer
+  SendMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
+  EXPECT_TRUE(pump_until([&] { return sleeping(); }, 3000));
+  pump(1000);
+  EXPECT_EQ(std::pair(fake.opens.size(), standby_commands().size()), std::pair(std::size_t{1}, std::size_t{0}));
+  notice(DBT_DEVICEQUERYREMOVEFAILED, tray.device_notify);
+  EXPECT_EQ(fake.opens.size(), 2u);  // at once
+  EXPECT_TRUE(pump_until([&] { return !sleeping(); }, 3000));
+  notice(DBT_DEVICEREMOVECOMPLETE, tray.device_notify);  // pulled out, with no query before
+  EXPECT_EQ(fake.closed.size(), 2u);
+  EXPECT_EQ(tray.device_notify, nullptr);
+  EXPECT_TRUE(pump_until([&] { return sleeping(); }, 3000));
+  quit();
+}
+
+// Quit while a drive command hangs: the icon goes at once, the program ends within 4 s, and the
+// handle the command still uses is not closed under it.
+TEST_F(Tray, QuitWhileADriveCommandHangs) {
+  tray_shell_notify = notification_area;
+  start();
+  pump(500);
+  fake.on(IOCTL_ATA_PASS_THROUGH, [](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    Sleep(5000);
+    return power_mode(0xFF)(call, out, returned);
+  });
+  pump(800);  // the watcher is inside the command
+  const DWORD start_ms = GetTickCount();
+  quit();
+  EXPECT_LE(deleted_ms - start_ms, 200u);
+  EXPECT_LE(GetTickCount() - start_ms, 4000u);
+  EXPECT_TRUE(fake.closed.empty());
+  Sleep(3000);  // the command returns, and the watcher ends before the fake driver goes
 }
 
 // Quit during a blink: it finishes, so the light is restored and the lock that every instance
