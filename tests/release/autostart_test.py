@@ -16,17 +16,24 @@ folder = os.path.join(work, "Tom & Jerry's (x) ^!y;,=z")  # the characters that 
 home = "Z:" + folder.replace("/", "\\")
 log = os.path.join(work, "log")
 sysdir = os.path.join(prefix, "drive_c/windows", "system32" if bits == "64" else "syswow64")
-LAUNCHER = os.path.join(packaging, "..", "cmake", "wine-loader")
-TOOLS = ("schtasks.exe", "net.exe", "WindowsPowerShell/v1.0/powershell.exe")
+LAUNCHER = os.path.abspath(os.path.join(packaging, "..", "cmake", "wine-loader"))
+TOOLS = ("schtasks.exe", "net.exe", "whoami.exe", "WindowsPowerShell/v1.0/powershell.exe")
+ADMIN = "User Name: WINE\\tom;SID: S-1-5-21-7-8-9-1001;Group Name: BUILTIN\\Administrators;SID: S-1-5-32-544"
+STANDARD = "User Name: WINE\\tom;SID: S-1-5-21-7-8-9-1001;Group Name: BUILTIN\\Users;SID: S-1-5-32-545"
+# The protected folder that the 64-bit or the 32-bit cmd calls %ProgramFiles%.
+programs = "C:\\Program Files" + ("" if bits == "64" else " (x86)") + "\\Spindwart"
+programs_dir = os.path.join(prefix, "drive_c", programs[3:].replace("\\", "/"))
 failures = []
 
 
 def run(line, expected_code, expected_out, **codes):
-    """Types one command line in the folder; checks its exit code and output; the recorded calls."""
+    """Types one command line in the folder, as an administrator unless OUT_WHOAMI says otherwise; checks
+    its exit code and output; the recorded calls."""
+    codes.setdefault("OUT_WHOAMI", ADMIN)
     shutil.rmtree(log, ignore_errors=True)
     os.makedirs(log)
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", SPINDWART_RECORD="Z:" + log.replace("/", "\\"),
-               WINEDLLOVERRIDES="mscoree,mshtml=;schtasks.exe,net.exe,powershell.exe=n",
+               WINEDLLOVERRIDES="mscoree,mshtml=;schtasks.exe,net.exe,whoami.exe,powershell.exe=n",
                **{"SPINDWART_RECORD_" + name: str(value) for name, value in codes.items()})
     open(os.path.join(folder, "typed.cmd"), "wb").write(b"@" + line.encode("ascii") + b"\r\n")
     loader = [LAUNCHER, "--64"] if bits == "64" else [LAUNCHER]  # the 32-bit loader would start syswow64's cmd
@@ -62,30 +69,45 @@ def main():
                      "autostart-remove.cmd /dev/sdb^&echo INJECTED^>marker", "autostart-remove.cmd /dev/scd16"):
             check(not run(line, 2, "Unbekanntes Laufwerk: erwartet /dev/hda bis /dev/hdz") and
                   not os.path.exists(os.path.join(folder, "marker")), f"{line}: something ran")
-        calls = run("autostart-install.cmd /dev/sdb", 0, "Spindwart startet jetzt bei jeder Anmeldung mit /dev/sdb "
-                    '(Aufgabe "Spindwart V7 _dev_sdb").')
-        xml = re.fullmatch(r'SCHTASKS\|"C:\\windows\\System32\\schtasks.exe" /create /tn "Spindwart V7 _dev_sdb" /xml '
-                           r'"C:\\(.*\\spindwart-task-\d+\.xml)" /f\|\|', calls[-1])
-        check(len(calls) == 2 and calls[0] == 'NET|"C:\\windows\\System32\\net.exe" session||' and xml, f"install: {calls}")
-        check(not os.path.exists(os.path.join(prefix, "drive_c", xml[1].replace("\\", "/"))), "the task file stays behind")
+        shutil.rmtree(programs_dir, ignore_errors=True)
+        whoami = 'WHOAMI|C:\\windows\\System32\\whoami.exe /user /groups /fo list||'  # Wine's for /f drops the quotes
+        check(run("autostart-install.cmd /dev/sdb", 1, "Nichts eingerichtet: das angemeldete Konto ist kein Administrator",
+                  OUT_WHOAMI=STANDARD) == [whoami] and not os.path.exists(programs_dir), "a standard account")
+        for device in ("/dev/sdb", "/dev/hdb"):  # one drive, one task
+            calls = run(f"autostart-install.cmd {device}", 0, f"Spindwart startet jetzt bei jeder Anmeldung mit {device} "
+                        '(Aufgabe "Spindwart V7 PhysicalDrive1").')
+        xml = re.fullmatch(r'SCHTASKS\|"C:\\windows\\System32\\schtasks.exe" /create /tn "Spindwart V7 PhysicalDrive1" /xml '
+                           rf'"{re.escape(programs)}\\spindwart-task-\d+\.xml" /f\|\|', calls[-1] if calls else "")
+        check(calls[:2] == [whoami, 'NET|"C:\\windows\\System32\\net.exe" session||'] and len(calls) == 3 and xml, f"install: {calls}")
+        copied = os.path.join(programs_dir, "spindwart.exe")
+        check(os.path.isfile(copied) and os.listdir(programs_dir) == ["spindwart.exe"] and
+              open(copied, "rb").read() == open(exe, "rb").read(), "the copy alone in the protected folder")
         task = open(os.path.join(log, "task.xml"), encoding="utf-8").read()
-        for field in (f"<Command><![CDATA[{home}\\spindwart.exe]]></Command>", "<Arguments>/dev/sdb</Arguments>",
-                      f"<WorkingDirectory><![CDATA[{home}]]></WorkingDirectory>", "<RunLevel>HighestAvailable</RunLevel>",
+        for field in (f"<Command><![CDATA[{programs}\\spindwart.exe]]></Command>", "<Arguments>/dev/hdb</Arguments>",
+                      f"<WorkingDirectory><![CDATA[{programs}]]></WorkingDirectory>", "<RunLevel>HighestAvailable</RunLevel>",
                       "<LogonType>InteractiveToken</LogonType>", "<Priority>5</Priority>", "<ExecutionTimeLimit>PT0S<",
                       "<MultipleInstancesPolicy>IgnoreNew<", "<DisallowStartIfOnBatteries>false<", "<StopIfGoingOnBatteries>false<"):
             check(field in task, f"the task file has no {field}")
-        calls = run("autostart-remove.cmd /dev/sdb", 0, 'Autostart mit /dev/sdb entfernt (Aufgabe "Spindwart V7 _dev_sdb")')
-        check(calls[1:] == ['SCHTASKS|"C:\\windows\\System32\\schtasks.exe" /delete /tn "Spindwart V7 _dev_sdb" /f||'], f"{calls}")
+        calls = run("autostart-remove.cmd /dev/sdb", 0, 'Autostart mit /dev/sdb entfernt (Aufgabe "Spindwart V7 PhysicalDrive1")')
+        check(calls[1:] == ['SCHTASKS|"C:\\windows\\System32\\schtasks.exe" /delete /tn "Spindwart V7 PhysicalDrive1" /f||',
+                            'SCHTASKS|"C:\\windows\\System32\\schtasks.exe" /query /fo csv /nh||'], f"{calls}")
+        check(not os.path.exists(programs_dir), "remove leaves the copy behind")
         run("autostart-install.cmd /dev/sdb", 1, "Autostart mit /dev/sdb nicht eingerichtet", EXIT_SCHTASKS=1)
         run("autostart-remove.cmd /dev/sdb", 1, "Kein Autostart mit /dev/sdb entfernt", EXIT_SCHTASKS=1)
-        # Without administrator rights the script asks PowerShell for an elevated copy of itself.
+        # Without administrator rights the script asks PowerShell for an elevated copy of itself, which must
+        # run as the signed-in account.
         calls = run('autostart-install.cmd "/dev/scd15"', 0, "Spindwart startet jetzt", EXIT_NET=2, ELEVATE=1)
-        check([c.split("|")[0] for c in calls] == ["NET", "POWERSHELL", "NET", "SCHTASKS"] and calls[1].endswith(
-            f"|{home}\\autostart-install.cmd|/dev/scd15 --elevated"), f"elevation: {calls}")
+        check([c.split("|")[0] for c in calls] == ["WHOAMI", "NET", "POWERSHELL", "WHOAMI", "NET", "SCHTASKS"] and calls[2].endswith(
+            f"|{home}\\autostart-install.cmd|/dev/scd15 --elevated S-1-5-21-7-8-9-1001"), f"elevation: {calls}")
+        other = ADMIN.replace("1001", "500")
+        calls = run("autostart-install.cmd /dev/sdc", 1, "Nichts eingerichtet: die Administratorrechte kamen von einem anderen Konto",
+                    EXIT_NET=2, ELEVATE=1, ELEVATED_WHOAMI=other)
+        check("SCHTASKS" not in [c.split("|")[0] for c in calls], f"another account's elevation: {calls}")
         run("autostart-install.cmd /dev/sdc", 1, "Nichts geaendert: keine Administratorrechte.", EXIT_NET=2,
             EXIT_POWERSHELL=1223)
+        run("autostart-remove.cmd /dev/scd15", 0, "Autostart mit /dev/scd15 entfernt")
         os.remove(os.path.join(folder, "spindwart.exe"))
-        check(not run("autostart-install.cmd /dev/sdb", 1, "Nichts eingerichtet: spindwart.exe fehlt"), "ran without it")
+        check(run("autostart-install.cmd /dev/sdb", 1, "Nichts eingerichtet: spindwart.exe fehlt") == [whoami], "ran without it")
     finally:
         for tool in TOOLS:
             saved = os.path.join(work, os.path.basename(tool))
