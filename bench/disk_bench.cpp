@@ -9,6 +9,8 @@
 #include "ata.h"
 #include "disk.h"
 #include "disk_sys.h"
+#include "linux_requests.h"
+#include "watch.h"
 
 namespace {
 
@@ -73,6 +75,53 @@ void poll(benchmark::State& state, Driver driver) {
   disk_sys = &disk_sys_platform;
 }
 
+// spindwart-drives --watch on one drive: per second an open, CHECK POWER MODE, the counts, a close.
+long opens = 0;
+bool watched_drive(std::intptr_t h, std::uint32_t code, void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+                   std::uint32_t* returned) {
+  if (code == IOCTL_ATA_PASS_THROUGH) static_cast<std::uint8_t*>(out)[ATA_LAYOUT_NATIVE.current_task_file_at + REG_STATUS] = 0x50;
+  if (code != IOCTL_DISK_PERFORMANCE) return answer_active(h, code, in, in_size, out, out_size, returned);
+  ++driver_calls;
+  *returned = out_size;
+  return true;
+}
+struct QuietPort : WatchPort {
+  std::uint64_t clock = 0;
+  int rounds_left = 0;
+  std::uint64_t now_ms() override { return clock; }
+  void stamp(char (&out)[32], bool) override { out[0] = '\0'; }
+  bool wait_ms(unsigned ms) override { return clock += ms, rounds_left-- > 0; }
+  void out(const char*) override {}
+  void note(const char*) override {}
+};
+
+void BM_WatchRound(benchmark::State& state) {
+  DiskSys sys = stub_sys();
+  sys.create_file = [](const char*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) -> std::intptr_t {
+    ++opens;
+    return 1;
+  };
+  sys.close_handle = [](std::intptr_t) {};
+  sys.device_io_control = watched_drive;
+  disk_sys = &sys;
+  static Watch watch;
+  watch = Watch{};
+  const char* args[] = {"spindwart-drives", "--watch", "/dev/sdb"};
+  parse_watch(3, args, watch.options);
+  QuietPort port;
+  run_watch(watch, port);  // the first round: the drive, its route and its counts' baseline
+  constexpr long rounds = 100000;
+  driver_calls = opens = 0;
+  const long allocations_before = heap_allocations;
+  for (long i = 0; i < rounds; ++i) watch_round(watch, port);
+  const long allocations = heap_allocations - allocations_before;  // before the counters' own
+  state.counters["driver_calls_per_round"] = static_cast<double>(driver_calls) / rounds;
+  state.counters["opens_per_round"] = static_cast<double>(opens) / rounds;
+  state.counters["heap_allocs_per_round"] = static_cast<double>(allocations) / rounds;
+  for (auto _ : state) watch_round(watch, port);
+  disk_sys = &disk_sys_platform;
+}
+
 void BM_PollAtaRoute(benchmark::State& state) { poll(state, answer_active); }
 void BM_PollIdeRoute(benchmark::State& state) { poll(state, refuse_ata); }
 void BM_PollUsbRoute(benchmark::State& state) { poll(state, usb_bridge); }
@@ -82,6 +131,7 @@ void BM_PollUsbRoute(benchmark::State& state) { poll(state, usb_bridge); }
 BENCHMARK(BM_PollAtaRoute);
 BENCHMARK(BM_PollIdeRoute);
 BENCHMARK(BM_PollUsbRoute);
+BENCHMARK(BM_WatchRound);
 BENCHMARK_MAIN();
 
 // Counts every heap allocation of the process.

@@ -101,6 +101,17 @@ int drive_check_sleeping(int handle);
 // Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.
 int drive_standby(int handle);
 
+// The disk's read and write counts as the partition manager keeps them (IOCTL_DISK_PERFORMANCE): they
+// count what programs read and write, not pass-through commands, and wrap at 2^32. The first request
+// switches the counting on where it is off; disk_counts_off switches it off again. 0, or -1 with errno
+// (ENOSYS where the driver keeps no counts, ENODEV when the drive is gone).
+struct DiskCounts {
+  std::uint32_t reads;
+  std::uint32_t writes;
+};
+int disk_counts(int handle, DiskCounts* out);
+int disk_counts_off(int handle);
+
 // What the storage driver itself says of a drive; nothing is sent to the drive, so nothing wakes it.
 constexpr int DISK_TEXT_SIZE = 41;
 struct DiskDescription {
@@ -116,7 +127,16 @@ struct DiskDescription {
 int disk_describe(int handle, DiskDescription* out);
 
 // Which pass-through routes refused is remembered for the whole process. A program that asks several
-// drives in turn forgets it before each drive, so that one drive's refusals never hide another's routes.
+// drives in turn forgets it before each drive, so that one drive's refusals never hide another's routes,
+// or keeps each drive's memory and puts it in place before the drive's commands.
 void disk_forget_routes();
+struct DiskRoutes {
+  std::uint8_t mask;
+  bool usb;
+  std::uint8_t passing[4];
+  int answered;
+};
+DiskRoutes disk_routes();
+void disk_set_routes(const DiskRoutes& routes);
 // The route that answered the last ATA command: "ATA", "IDE", "SMART" or "USB/SAT"; null when none has.
 const char* disk_route();

@@ -16,7 +16,15 @@ constexpr std::uint32_t IOCTL_STORAGE_RESET_DEVICE = 0x2D5004;
 #ifndef IOCTL_STORAGE_QUERY_PROPERTY
 constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
 #endif
+#ifndef IOCTL_DISK_PERFORMANCE
+constexpr std::uint32_t IOCTL_DISK_PERFORMANCE = 0x70020;
+#endif
+#ifndef IOCTL_DISK_PERFORMANCE_OFF
+constexpr std::uint32_t IOCTL_DISK_PERFORMANCE_OFF = 0x70060;
+#endif
 constexpr std::uint32_t DISK_GEOMETRY_SIZE = 24;
+constexpr std::uint32_t DISK_PERFORMANCE_SIZE = 88;  // DISK_PERFORMANCE
+constexpr std::uint32_t DISK_PERFORMANCE_READ_COUNT_AT = 40, DISK_PERFORMANCE_WRITE_COUNT_AT = 44;
 constexpr std::uint32_t LENGTH_INFO_SIZE = 8;
 
 // Identify text fields by byte offset and length.

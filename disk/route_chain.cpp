@@ -34,6 +34,7 @@ constexpr Route ROUTES[] = {
      }},
 };
 constexpr std::size_t ROUTE_COUNT = std::size(ROUTES);
+static_assert(ROUTE_COUNT == sizeof DiskRoutes::passing);
 
 // Commands in a row that each route failed in passing while a later route answered.
 std::atomic<std::uint8_t> passing_failures[ROUTE_COUNT];
@@ -92,4 +93,17 @@ void disk_forget_routes() {
 const char* disk_route() {
   const int route = last_answered.load();
   return route < 0 ? nullptr : ROUTES[route].name;
+}
+
+DiskRoutes disk_routes() {
+  DiskRoutes routes{ata_method_mask.load(), ata_scsi_route_enabled.load(), {}, last_answered.load()};
+  for (std::size_t i = 0; i < ROUTE_COUNT; ++i) routes.passing[i] = passing_failures[i].load();
+  return routes;
+}
+
+void disk_set_routes(const DiskRoutes& routes) {
+  ata_method_mask = routes.mask;
+  ata_scsi_route_enabled = routes.usb;
+  for (std::size_t i = 0; i < ROUTE_COUNT; ++i) passing_failures[i] = routes.passing[i];
+  last_answered = routes.answered;
 }

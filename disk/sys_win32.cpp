@@ -8,6 +8,7 @@
 
 #include "ata.h"
 #include "disk_sys.h"
+#include "linux_requests.h"
 
 // The runtime's error numbers, which callers compare with.
 static_assert(ENOSYS == 40 && EIO == 5 && EINVAL == 22 && ENOENT == 2 && EACCES == 13 && ENOMEM == 12 && ENODEV == 19);
@@ -47,6 +48,10 @@ static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400 && sizeof(STORAGE_PROPERT
               offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24 &&
               offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28 && BusTypeUsb == 7 && BusTypeSata == 11 &&
               BusTypeNvme == 17);
+static_assert(IOCTL_DISK_PERFORMANCE == 0x70020 && IOCTL_DISK_PERFORMANCE_OFF == 0x70060 &&
+              sizeof(DISK_PERFORMANCE) == DISK_PERFORMANCE_SIZE &&
+              offsetof(DISK_PERFORMANCE, ReadCount) == DISK_PERFORMANCE_READ_COUNT_AT &&
+              offsetof(DISK_PERFORMANCE, WriteCount) == DISK_PERFORMANCE_WRITE_COUNT_AT);
 static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_LENGTH_INFO == 0x7405C &&
               IOCTL_STORAGE_RESET_DEVICE == 0x2D5004);
 static_assert(sizeof(SENDCMDOUTPARAMS) - 1 + 512 == SMART_OUT_SIZE && offsetof(SENDCMDOUTPARAMS, bBuffer) == SMART_OUT_DATA_AT);

@@ -7,7 +7,16 @@
 
 const char DRIVES_USAGE[] =
     "spindwart-drives: Welches Laufwerk ist welches? Listet die Laufwerke mit dem Namen f\xFCr spindwart.exe,\r\n"
-    "Bus, Gr\xF6\xDF" "e, Modell, Seriennummer und Zustand. Weckt kein Laufwerk. Ohne Argumente aufrufen.\r\n";
+    "Bus, Gr\xF6\xDF" "e, Modell, Seriennummer und Zustand. Weckt kein Laufwerk. Ohne Argumente aufrufen.\r\n"
+    "\r\n"
+    "spindwart-drives --watch [--csv] [--idle MINUTEN] [GER\xC4T...]\r\n"
+    "  Warum wacht meine Platte auf? Fragt jede Sekunde jedes genannte Laufwerk (ohne Namen: alle) nach\r\n"
+    "  seinem Zustand und seinen Lese- und Schreibzugriffen und schreibt jede \xC4nderung in eine Zeile,\r\n"
+    "  beim Aufwachen mit der Ursache. Ende mit Strg+C, dann mit einer Zusammenfassung.\r\n"
+    "  --csv         dieselben Ereignisse als durch Kommas getrennte Werte\r\n"
+    "  --idle N      schickt die genannten Laufwerke in den Standby, wenn sie N Minuten (1 bis 1440)\r\n"
+    "                ohne Lese- und Schreibzugriff laufen\r\n"
+    "  Braucht Administratorrechte.\r\n";
 
 namespace {
 
@@ -206,6 +215,7 @@ int drive_report(LineSink sink, void* context) {
 
 DrivesCommand drives_command(int argc, const char* const* argv) {
   if (argc <= 1) return DrivesCommand::report;
+  if (std::strcmp(argv[1], "--watch") == 0) return DrivesCommand::watch;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "/?") == 0 ||
                     std::strcmp(argv[1], "-h") == 0))
     return DrivesCommand::help;

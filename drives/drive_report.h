@@ -34,7 +34,7 @@ const char* bus_name(int bus);
 using LineSink = void (*)(const ReportLine& line, void* context);
 int drive_report(LineSink sink, void* context);
 
-// What the command line asks for: the report, the usage text, or a bad argument.
-enum class DrivesCommand { report, help, bad_argument };
+// What the command line asks for: the report, the usage text, the watch, or a bad argument.
+enum class DrivesCommand { report, help, watch, bad_argument };
 DrivesCommand drives_command(int argc, const char* const* argv);
 extern const char DRIVES_USAGE[];

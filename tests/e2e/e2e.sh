@@ -23,6 +23,21 @@ grep -q $'^/dev/sda  .*  82,3 GB  .*  kann nicht abgefragt werden (kein Weg trä
 "$wine" "$drives" /dev/sda >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an argument: exit 2"
 
+# The watch: Wine's drive cannot be asked; Ctrl+C (Wine turns SIGINT into CTRL_C_EVENT) ends it
+# with the summary and exit 0. A signal to the Windows process itself (its command line begins with
+# the program), not to a start.exe that Wine may put before it.
+env --default-signal=INT timeout -s KILL 60 "$wine" "$drives" --watch >"$work/watch.txt" 2>&1 &
+watcher=$!
+for _ in $(seq 300); do grep -q "abgefragt" "$work/watch.txt" 2>/dev/null && break; sleep 0.1; done
+pkill -INT -f '^[^ ]*spindwart-drives.exe --watch'
+wait $watcher || fail "--watch: exit $? after Ctrl+C"
+watched=$(iconv -f cp437 -t utf-8 <"$work/watch.txt")
+echo "$watched"
+grep -q $'/dev/sda .*kann nicht abgefragt werden (kein Weg trägt den Befehl)\r$' <<<"$watched" || fail "--watch: the line"
+grep -q $'^/dev/sda: 0 Anläufe, 0 Abschaltungen' <<<"$watched" || fail "--watch: the summary"
+"$wine" "$drives" --watch --idle 1441 /dev/sda >/dev/null 2>&1
+[ $? -eq 2 ] || fail "--watch with a bad argument: exit 2"
+
 # The drive cannot be asked, so it reads as in standby: the notification area at the right end of
 # the taskbar shows the dark blue platter with the yellow moon.
 standby_icon_shown() {

@@ -1,0 +1,363 @@
+#include "watch.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr char NOT_ASKED[] = "kann nicht abgefragt werden ";
+constexpr std::uint64_t MINUTE_MS = 60000;
+
+bool same_drive(const char* a, const char* b) {
+  char first[24], second[24];
+  return disk_device_name(a, first) && disk_device_name(b, second) && std::strcmp(first, second) == 0;
+}
+
+void add_number(ReportLine& line, std::uint64_t value) {
+  char digits[21];
+  std::size_t n = sizeof digits - 1;
+  digits[n] = '\0';
+  do {
+    digits[--n] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  line.add(digits + n);
+}
+
+void add_two_digits(ReportLine& line, std::uint64_t value) {
+  const char digits[] = {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10), '\0'};
+  line.add(digits);
+}
+
+// "3 Lesezugriffe, 1 Schreibzugriff"
+void add_accesses(ReportLine& line, std::uint32_t reads, std::uint32_t writes) {
+  add_number(line, reads);
+  line.add(reads == 1 ? " Lesezugriff, " : " Lesezugriffe, ");
+  add_number(line, writes);
+  line.add(writes == 1 ? " Schreibzugriff" : " Schreibzugriffe");
+}
+
+const char* state_words(const WatchedDrive& drive, char (&words)[32]) {
+  if (drive.state != DriveState::spinning && drive.state != DriveState::standby) return "-";
+  power_mode_words(drive.mode, words);
+  return words;
+}
+
+// One event: a line for a person, or a row of comma-separated values. reads < 0: no counts.
+void emit(const Watch& watch, WatchPort& port, const WatchedDrive& drive, const char* event, std::uint64_t previous_ms,
+          std::int64_t reads, std::int64_t writes, const char* detail) {
+  char stamp[32];
+  port.stamp(stamp, watch.options.csv);
+  char words[32];
+  ReportLine line;
+  line.add(stamp);
+  if (watch.options.csv) {
+    line.add(",");
+    line.add(drive.name);
+    line.add(",");
+    line.add(event);
+    line.add(",");
+    line.add(state_words(drive, words));
+    line.add(",");
+    add_number(line, previous_ms / 1000);
+    line.add(",");
+    if (reads >= 0) add_number(line, static_cast<std::uint64_t>(reads));
+    line.add(",");
+    if (writes >= 0) add_number(line, static_cast<std::uint64_t>(writes));
+  } else {
+    line.add("  ");
+    line.column(drive.name, 9);
+    line.column(state_words(drive, words), 18);
+    line.add(detail);
+  }
+  port.out(line.text);
+}
+
+void note(WatchPort& port, const char* first, const char* second = "", const char* third = "") {
+  ReportLine line;
+  line.add(first);
+  line.add(second);
+  line.add(third);
+  port.note(line.text);
+}
+
+std::uint64_t in_state_ms(const WatchedDrive& drive, std::uint64_t now) { return now - drive.since_ms; }
+
+void begin_state(WatchedDrive& drive, DriveState state, std::uint64_t now) {
+  drive.state = state;
+  drive.since_ms = now;
+  drive.at_change = drive.counts;
+}
+
+// Standby time so far, the spell that is still going on included.
+std::uint64_t standby_ms(const WatchedDrive& drive, std::uint64_t now, std::uint64_t* longest) {
+  const std::uint64_t current = drive.state == DriveState::standby ? in_state_ms(drive, now) : 0;
+  if (longest) *longest = current > drive.longest_sleep_ms ? current : drive.longest_sleep_ms;
+  return drive.standby_ms + current;
+}
+
+void leave_standby(WatchedDrive& drive, std::uint64_t now) {
+  if (drive.state != DriveState::standby) return;
+  drive.standby_ms = standby_ms(drive, now, &drive.longest_sleep_ms);
+}
+
+void went_away(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint64_t now) {
+  if (drive.state == DriveState::gone) return;
+  const bool never_seen = drive.state == DriveState::unknown;
+  leave_standby(drive, now);
+  const std::uint64_t previous = never_seen ? 0 : in_state_ms(drive, now);
+  begin_state(drive, DriveState::gone, now);
+  emit(watch, port, drive, "gone", previous, -1, -1,
+       never_seen ? "nicht da; wird beobachtet, sobald es erscheint" : "nicht mehr da; wird beobachtet, bis es wieder da ist");
+}
+
+void not_asked(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint64_t now, const char* reason) {
+  leave_standby(drive, now);
+  begin_state(drive, DriveState::not_asked, now);
+  ReportLine detail;
+  detail.add(NOT_ASKED);
+  detail.add(reason);
+  emit(watch, port, drive, "not-asked", 0, -1, -1, detail.text);
+}
+
+// A power mode read: the first, a drive that is back, or a change.
+void seen(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint64_t now, bool standby) {
+  const DriveState state = standby ? DriveState::standby : DriveState::spinning;
+  char duration[24];
+  ReportLine detail;
+  if (drive.state == DriveState::unknown || drive.state == DriveState::gone) {
+    const bool back = drive.state == DriveState::gone;
+    const std::uint64_t previous = in_state_ms(drive, now);
+    begin_state(drive, state, now);
+    if (back) emit(watch, port, drive, "back", previous, -1, -1, "wieder da");
+    else if (!watch.options.csv) emit(watch, port, drive, "", 0, -1, -1, "beobachtet");
+    return;
+  }
+  if (drive.state == state) return;
+  const std::uint64_t previous = in_state_ms(drive, now);
+  const std::uint32_t reads = drive.counts.reads - drive.at_change.reads;  // a wrap does no harm
+  const std::uint32_t writes = drive.counts.writes - drive.at_change.writes;
+  format_duration(previous, duration);
+  detail.add("nach ");
+  detail.add(duration);
+  if (standby) {
+    ++drive.spin_downs;
+    detail.add(" wach");
+  } else {
+    ++drive.spin_ups;
+    leave_standby(drive, now);
+    detail.add(" Standby; ");
+    if (!drive.counting)
+      detail.add("Ursache unbekannt: Windows liefert keine Zugriffsz\xE4hler");
+    else if (reads == 0 && writes == 0)
+      detail.add("ohne Lese- oder Schreibzugriff (Abfrage eines anderen Programms, etwa SMART, oder das Laufwerk selbst)");
+    else {
+      add_accesses(detail, reads, writes);
+      detail.add(" seit dem Einschlafen");
+    }
+  }
+  begin_state(drive, state, now);
+  emit(watch, port, drive, standby ? "sleep" : "wake", previous, drive.counting ? reads : -1,
+       drive.counting ? writes : -1, detail.text);
+}
+
+// The counts of this round: the first answer is the baseline; a drive without counts says so once
+// if --idle was meant for it.
+void counted(WatchPort& port, WatchedDrive& drive, int handle, std::uint64_t now) {
+  DiskCounts counts;
+  if (disk_counts(handle, &counts) != 0) {
+    if (drive.idle_named && !drive.counting) {
+      drive.idle_named = false;
+      note(port, drive.name, ": --idle gilt hier nicht, Windows liefert f\xFCr das Laufwerk keine Zugriffsz\xE4hler; "
+                             "es wird nur beobachtet.");
+    }
+    return;
+  }
+  drive.counts_switched_on = true;
+  if (!drive.counting || counts.reads != drive.counts.reads || counts.writes != drive.counts.writes) {
+    if (!drive.counting) drive.at_change = counts;
+    drive.counting = true;
+    drive.counts = counts;
+    drive.io_since_ms = now;
+    drive.idle_sent = false;
+  }
+}
+
+// --idle: a named, spinning drive whose counts stood still for the minutes given; once a quiet spell.
+void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int handle, std::uint64_t now) {
+  const std::uint64_t quiet = watch.options.idle_minutes * MINUTE_MS;
+  if (!drive.idle_named || !drive.counting || drive.state != DriveState::spinning || drive.idle_sent ||
+      now - drive.io_since_ms < quiet)
+    return;
+  drive_standby(handle);
+  drive.idle_sent = true;
+  ++drive.idle_standbys;
+  ReportLine detail;
+  detail.add("in den Standby geschickt nach ");
+  add_number(detail, watch.options.idle_minutes);
+  detail.add(watch.options.idle_minutes == 1 ? " Minute" : " Minuten");
+  detail.add(" ohne Lese- und Schreibzugriff");
+  emit(watch, port, drive, "idle-standby", in_state_ms(drive, now), 0, 0, detail.text);
+}
+
+bool poll(Watch& watch, WatchPort& port, WatchedDrive& drive) {
+  if (drive.state == DriveState::not_asked) return true;
+  const std::uint64_t now = port.now_ms();
+  const int handle = disk_open(drive.name, 0, 0);
+  if (handle == -1) {
+    if (errno == EACCES) return false;
+    if (errno == ENOENT || errno == ENODEV) went_away(watch, port, drive, now);
+    return true;
+  }
+  disk_set_routes(drive.routes);
+  std::uint8_t mode = 0;
+  const int result = drive_power_mode(handle, &mode);
+  const int error = errno;
+  if (result == 0) {
+    counted(port, drive, handle, now);
+    drive.mode = mode;
+    seen(watch, port, drive, now, power_mode_is_standby(mode));
+    idle_standby(watch, port, drive, handle, now);
+  }
+  drive.routes = disk_routes();
+  disk_close(handle);
+  if (result != 0 && error == ENODEV) went_away(watch, port, drive, now);
+  if (result != 0 && error == ENOSYS) not_asked(watch, port, drive, now, "(kein Weg tr\xE4gt den Befehl)");
+  return true;  // any other failure passes: asked again next round
+}
+
+void add_drive(Watch& watch, const char* name, std::uint64_t now) {
+  WatchedDrive& drive = watch.drives[watch.count++];
+  drive = WatchedDrive{};
+  std::strncpy(drive.name, name, sizeof drive.name - 1);
+  drive.idle_named = watch.options.idle_minutes != 0;
+  drive.watched_since_ms = drive.since_ms = now;
+  disk_forget_routes();
+  drive.routes = disk_routes();
+}
+
+// Without names: every disk that opens, looked for again every 10 s.
+void look_for_drives(Watch& watch, std::uint64_t now) {
+  for (int i = 0; i < DISK_NAMES && watch.count < DISK_NAMES; ++i) {
+    const char name[] = {'/', 'd', 'e', 'v', '/', 's', 'd', static_cast<char>('a' + i), '\0'};
+    bool watched = false;
+    for (int j = 0; j < watch.count; ++j) watched = watched || std::strcmp(watch.drives[j].name, name) == 0;
+    if (watched) continue;
+    const int handle = disk_open(name, DISK_O_QUERY, 0);
+    if (handle == -1) continue;
+    disk_close(handle);
+    add_drive(watch, name, now);
+  }
+  watch.last_look_ms = now;
+}
+
+// Rounds until one finds a drive that cannot be opened for lack of rights: then false.
+bool round(Watch& watch, WatchPort& port) {
+  const std::uint64_t now = port.now_ms();
+  if (watch.options.named == 0 && now - watch.last_look_ms >= WATCH_LOOK_MS) look_for_drives(watch, now);
+  for (int i = 0; i < watch.count; ++i)
+    if (!poll(watch, port, watch.drives[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool parse_watch(int argc, const char* const* argv, WatchOptions& out) {
+  out = WatchOptions{};
+  bool idle = false;
+  for (int i = 2; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (std::strcmp(argument, "--csv") == 0 && !out.csv) {
+      out.csv = true;
+    } else if (std::strcmp(argument, "--idle") == 0 && !idle && i + 1 < argc) {
+      idle = true;
+      const char* digits = argv[++i];
+      unsigned minutes = 0;
+      for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || minutes > IDLE_MINUTES_MAX) return false;
+        minutes = minutes * 10 + static_cast<unsigned>(*p - '0');
+      }
+      if (minutes < 1 || minutes > IDLE_MINUTES_MAX) return false;
+      out.idle_minutes = minutes;
+    } else {
+      char device[24];
+      if (!disk_device_name(argument, device) || std::strlen(argument) >= sizeof out.names[0]) return false;
+      bool twice = false;
+      for (int j = 0; j < out.named; ++j) twice = twice || same_drive(out.names[j], argument);
+      if (twice) continue;
+      if (out.named == DISK_NAMES + CDROM_NAMES) return false;
+      std::strcpy(out.names[out.named++], argument);
+    }
+  }
+  return !idle || out.named > 0;  // --idle never spins down a drive the user did not name
+}
+
+void format_duration(std::uint64_t ms, char (&out)[24], bool seconds) {
+  const std::uint64_t total = ms / 1000;
+  ReportLine text;
+  add_number(text, total / 3600);
+  text.add(":");
+  add_two_digits(text, total / 60 % 60);
+  if (seconds) {
+    text.add(":");
+    add_two_digits(text, total % 60);
+  }
+  std::memcpy(out, text.text, text.size + 1);
+}
+
+void watch_round(Watch& watch, WatchPort& port) { round(watch, port); }
+
+int run_watch(Watch& watch, WatchPort& port) {
+  const std::uint64_t start = port.now_ms();
+  for (int i = 0; i < watch.options.named; ++i) add_drive(watch, watch.options.names[i], start);
+  if (watch.options.csv) port.out("time,device,event,state,seconds,reads,writes");
+  note(port, "spindwart-drives beobachtet ", watch.options.named ? "die genannten Laufwerke" : "alle Laufwerke",
+       " jede Sekunde; Ende mit Strg+C.");
+  watch.last_look_ms = start - WATCH_LOOK_MS;
+  if (!round(watch, port)) {
+    note(port, "Ohne Administratorrechte kann kein Laufwerk gefragt werden: spindwart-drives --watch als Administrator "
+               "starten.");
+    return 1;
+  }
+  while (port.wait_ms(WATCH_ROUND_MS)) round(watch, port);
+  finish_watch(watch, port);
+  return 0;
+}
+
+void finish_watch(Watch& watch, WatchPort& port) {
+  const std::uint64_t now = port.now_ms();
+  for (int i = 0; i < watch.count; ++i) {
+    WatchedDrive& drive = watch.drives[i];
+    if (drive.counts_switched_on) {
+      const int handle = disk_open(drive.name, 0, 0);
+      if (handle != -1) {
+        disk_counts_off(handle);
+        disk_close(handle);
+      }
+    }
+    std::uint64_t longest = 0;
+    const std::uint64_t asleep = standby_ms(drive, now, &longest);
+    const std::uint64_t watched = now - drive.watched_since_ms;
+    char asleep_text[24], watched_text[24], longest_text[24];
+    format_duration(asleep, asleep_text, false);
+    format_duration(watched, watched_text, false);
+    format_duration(longest, longest_text, false);
+    ReportLine line;
+    line.add(drive.name);
+    line.add(": ");
+    add_number(line, drive.spin_ups);
+    line.add(drive.spin_ups == 1 ? " Anlauf, " : " Anl\xE4ufe, ");
+    add_number(line, drive.spin_downs);
+    line.add(drive.spin_downs == 1 ? " Abschaltung (" : " Abschaltungen (");
+    add_number(line, drive.idle_standbys);
+    line.add(" durch --idle), Standby ");
+    line.add(asleep_text);
+    line.add(" von ");
+    line.add(watched_text);
+    line.add(" (");
+    add_number(line, watched == 0 ? 0 : asleep * 100 / watched);
+    line.add(" %), l\xE4ngster Schlaf ");
+    line.add(longest_text);
+    port.note(line.text);
+  }
+}
