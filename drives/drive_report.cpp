@@ -22,18 +22,6 @@ namespace {
 
 constexpr char NOT_AVAILABLE[] = "kann nicht abgefragt werden ";
 
-// Writes value in decimal at the end of line.
-void add_number(ReportLine& line, std::uint64_t value) {
-  char digits[21];
-  std::size_t n = sizeof digits - 1;
-  digits[n] = '\0';
-  do {
-    digits[--n] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  line.add(digits + n);
-}
-
 // The power state by CHECK POWER MODE and the route that carried it, asked with fresh route memory;
 // true when the drive answered that it spins.
 bool add_power_state(ReportLine& line, int handle) {
@@ -63,6 +51,17 @@ bool add_power_state(ReportLine& line, int handle) {
 void ReportLine::add(const char* more) {
   while (*more != '\0' && size + 3 < SIZE) text[size++] = *more++;  // room for CR LF and the NUL
   text[size] = '\0';
+}
+
+void ReportLine::add_number(std::uint64_t value) {
+  char digits[21];
+  std::size_t n = sizeof digits - 1;
+  digits[n] = '\0';
+  do {
+    digits[--n] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  add(digits + n);
 }
 
 void ReportLine::end() {
@@ -118,9 +117,9 @@ void format_size(std::uint64_t bytes, char (&out)[24]) {
   }
   const std::uint64_t tenths = bytes / tenth + (bytes % tenth >= tenth / 2 ? 1 : 0);
   ReportLine text;
-  add_number(text, tenths / 10);
+  text.add_number(tenths / 10);
   text.add(",");
-  add_number(text, tenths % 10);
+  text.add_number(tenths % 10);
   text.add(unit);
   std::memcpy(out, text.text, text.size + 1);
 }
@@ -204,7 +203,7 @@ int drive_report(LineSink sink, void* context) {
       name.add(letter);
     } else {
       name.add("/dev/scd");
-      add_number(name, static_cast<std::uint64_t>(i - DISK_NAMES));
+      name.add_number(static_cast<std::uint64_t>(i - DISK_NAMES));
     }
     if (!report_line(name.text, line)) continue;
     sink(line, context);

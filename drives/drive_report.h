@@ -15,6 +15,7 @@ struct ReportLine {
   char text[SIZE] = {};
   std::size_t size = 0;
   void add(const char* more);
+  void add_number(std::uint64_t value);               // in decimal
   void column(const char* field, std::size_t width);  // the field, blanks up to width, two more
   void end();                                         // CR LF, which always fits
 };

@@ -13,17 +13,6 @@ bool same_drive(const char* a, const char* b) {
   return disk_device_name(a, first) && disk_device_name(b, second) && std::strcmp(first, second) == 0;
 }
 
-void add_number(ReportLine& line, std::uint64_t value) {
-  char digits[21];
-  std::size_t n = sizeof digits - 1;
-  digits[n] = '\0';
-  do {
-    digits[--n] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  line.add(digits + n);
-}
-
 void add_two_digits(ReportLine& line, std::uint64_t value) {
   const char digits[] = {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10), '\0'};
   line.add(digits);
@@ -31,9 +20,9 @@ void add_two_digits(ReportLine& line, std::uint64_t value) {
 
 // "3 Lesezugriffe, 1 Schreibzugriff"
 void add_accesses(ReportLine& line, std::uint32_t reads, std::uint32_t writes) {
-  add_number(line, reads);
+  line.add_number(reads);
   line.add(reads == 1 ? " Lesezugriff, " : " Lesezugriffe, ");
-  add_number(line, writes);
+  line.add_number(writes);
   line.add(writes == 1 ? " Schreibzugriff" : " Schreibzugriffe");
 }
 
@@ -59,11 +48,11 @@ void emit(const Watch& watch, WatchPort& port, const WatchedDrive& drive, const 
     line.add(",");
     line.add(state_words(drive, words));
     line.add(",");
-    add_number(line, previous_ms / 1000);
+    line.add_number(previous_ms / 1000);
     line.add(",");
-    if (reads >= 0) add_number(line, static_cast<std::uint64_t>(reads));
+    if (reads >= 0) line.add_number(static_cast<std::uint64_t>(reads));
     line.add(",");
-    if (writes >= 0) add_number(line, static_cast<std::uint64_t>(writes));
+    if (writes >= 0) line.add_number(static_cast<std::uint64_t>(writes));
   } else {
     line.add("  ");
     line.column(drive.name, 9);
@@ -194,7 +183,7 @@ void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int handle
   ++drive.idle_standbys;
   ReportLine detail;
   detail.add("in den Standby geschickt nach ");
-  add_number(detail, watch.options.idle_minutes);
+  detail.add_number(watch.options.idle_minutes);
   detail.add(watch.options.idle_minutes == 1 ? " Minute" : " Minuten");
   detail.add(" ohne Lese- und Schreibzugriff");
   emit(watch, port, drive, "idle-standby", in_state_ms(drive, now), 0, 0, detail.text);
@@ -295,7 +284,7 @@ bool parse_watch(int argc, const char* const* argv, WatchOptions& out) {
 void format_duration(std::uint64_t ms, char (&out)[24], bool seconds) {
   const std::uint64_t total = ms / 1000;
   ReportLine text;
-  add_number(text, total / 3600);
+  text.add_number(total / 3600);
   text.add(":");
   add_two_digits(text, total / 60 % 60);
   if (seconds) {
@@ -345,17 +334,17 @@ void finish_watch(Watch& watch, WatchPort& port) {
     ReportLine line;
     line.add(drive.name);
     line.add(": ");
-    add_number(line, drive.spin_ups);
+    line.add_number(drive.spin_ups);
     line.add(drive.spin_ups == 1 ? " Anlauf, " : " Anl\xE4ufe, ");
-    add_number(line, drive.spin_downs);
+    line.add_number(drive.spin_downs);
     line.add(drive.spin_downs == 1 ? " Abschaltung (" : " Abschaltungen (");
-    add_number(line, drive.idle_standbys);
+    line.add_number(drive.idle_standbys);
     line.add(" durch --idle), Standby ");
     line.add(asleep_text);
     line.add(" von ");
     line.add(watched_text);
     line.add(" (");
-    add_number(line, watched == 0 ? 0 : asleep * 100 / watched);
+    line.add_number(watched == 0 ? 0 : asleep * 100 / watched);
     line.add(" %), l\xE4ngster Schlaf ");
     line.add(longest_text);
     port.note(line.text);

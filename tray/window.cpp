@@ -145,8 +145,7 @@ bool stop_watcher() {
 void on_destroy(HWND window) {
   tray_shell_notify(NIM_DELETE, &tray.notify);
   KillTimer(window, POLL_TIMER_ID);
-  if (tray.device_notify) UnregisterDeviceNotification(tray.device_notify);
-  tray.device_notify = nullptr;
+  TrayDrive().unregister();
   if (stop_watcher()) {
     close_handle(tray.stop_event);
     close_handle(tray.blink_claim);
