@@ -18,8 +18,7 @@ std::intptr_t create_file(const char* path, std::uint32_t access, std::uint32_t 
   std::snprintf(line, sizeof line, "%.420s %x %x %x %x", path, access, share, disposition, flags);
   active->opens.push_back(line);
   const auto disk = active->disks.find(path);
-  if (active->disks.empty()) last_error = active->open_error;
-  else last_error = disk == active->disks.end() ? SYS_ERROR_FILE_NOT_FOUND : access != 0 ? disk->second.second : 0;
+  last_error = active->disks.empty() ? 0 : disk == active->disks.end() ? SYS_ERROR_FILE_NOT_FOUND : access != 0 ? disk->second.second : 0;
   return last_error != 0 ? -1 : active->disks.empty() ? 0x1234 : disk->second.first;
 }
 
@@ -35,21 +34,8 @@ bool device_io_control(std::intptr_t handle, std::uint32_t code, void* in, std::
       if (!reply && active->replies.count({code, from}) != 0) reply = active->replies[{code, from}];
   }
   *returned = 0;
-  last_error = active->refusal_error;
+  last_error = SYS_ERROR_NOT_SUPPORTED;
   return reply && reply(call, static_cast<std::uint8_t*>(out), *returned);
-}
-
-void* page_alloc(std::size_t size) {
-  std::lock_guard lock(active->mutex);
-  if (active->fail_page_alloc) return nullptr;
-  ++active->live_pages;
-  return std::calloc(1, size);
-}
-
-void page_free(void* pages) {
-  std::lock_guard lock(active->mutex);
-  --active->live_pages;
-  std::free(pages);
 }
 
 bool read_file(std::intptr_t, void* buffer, std::uint32_t count, std::uint32_t* bytes_read) {
@@ -57,17 +43,18 @@ bool read_file(std::intptr_t, void* buffer, std::uint32_t count, std::uint32_t* 
   *bytes_read = static_cast<std::uint32_t>(std::min<std::size_t>(count, size - std::min<std::size_t>(active->position, size)));
   if (*bytes_read != 0) std::memcpy(buffer, active->disk_bytes.data() + active->position, *bytes_read);
   active->position += *bytes_read;
-  last_error = active->io_error;
+  last_error = 1117;
   return size != 0;
 }
 
 std::uint32_t set_file_pointer(std::intptr_t, std::int32_t offset, std::uint32_t from) {
-  last_error = active->io_error;
+  last_error = 1117;
   return offset < 0 || from != 0 ? 0xFFFFFFFFu : active->position = static_cast<std::uint32_t>(offset);
 }
 
 const DiskSys fake_sys{create_file,    [] { return last_error; }, [](std::intptr_t h) { active->closed.push_back(h); },
-                       device_io_control, page_alloc, page_free, read_file, set_file_pointer};
+                       device_io_control, [](std::size_t size) { return std::calloc(1, size); }, std::free, read_file,
+                       set_file_pointer};
 
 }  // namespace
 

@@ -30,16 +30,12 @@ struct FakeDriver {
   std::vector<FakeCall> calls() const;
 
   // A path opens as handle 0x1234, or as listed in disks (path: handle, last error of a read/write open).
+  // A read or seek fails with ERROR_IO_DEVICE, a code without a reply with ERROR_NOT_SUPPORTED.
   std::map<std::string, std::pair<std::intptr_t, std::uint32_t>> disks;
-  std::uint32_t open_error = 0;
   std::vector<std::string> opens;  // "path access share disposition flags", in hex
   std::vector<std::intptr_t> closed;
-  bool fail_page_alloc = false;
-  int live_pages = 0;
   Bytes disk_bytes;  // what ReadFile reads, from the position SetFilePointer set
   std::uint32_t position = 0;
-  std::uint32_t io_error = 1117;  // the last error of a failed read or seek (ERROR_IO_DEVICE)
-  std::uint32_t refusal_error = SYS_ERROR_NOT_SUPPORTED;  // of a code without a reply
   mutable std::mutex mutex;
   std::vector<FakeCall> calls_;
   std::map<std::pair<std::uint32_t, std::intptr_t>, Reply> replies;
