@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -17,7 +18,6 @@ namespace {
 constexpr int H = 0x1234;
 constexpr std::size_t TASK_FILE = ATA_LAYOUT_NATIVE.current_task_file_at;
 const Bytes CHECK_POWER{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0xE5, 0x77};
-const Bytes CHECK{0, 1, 0, 0, 0, 0, 0xE5, 0};
 const Bytes IDENTIFY{0, 1, 0, 0, 0, 0xB0, 0xEC, 0};
 const Bytes DRIVE_OUT{0x00, 0xFF, 0x01, 0x02, 0x03, 0xA0, 0x50, 0x00};
 const Bytes DRIVE_ERR{0x04, 0x80, 0x01, 0x02, 0x03, 0xA0, 0x51, 0x00};
@@ -158,15 +158,15 @@ TEST(Routes, ACommandThatFails) {
       {"IDE: no data, the marker", 2, ide_reply(DRIVE_OUT, cf_first), IDENTIFY, 512, EIO, 2},
       {"SMART: the IDE error decides", 4, smart_reply(3, 4), IDENTIFY, 512, EIO, 4},
       {"SMART: driver error only", 4, smart_reply(1, 0), IDENTIFY, 512, ENOSYS, 0},
-      {"USB: unit attention", USB, scsi_reply(2, fixed_sense(0x06, 0x29)), CHECK, 0, EIO, USB},
+      {"USB: unit attention", USB, scsi_reply(2, fixed_sense(0x06, 0x29)), CHECK_POWER, 0, EIO, USB},
       {"USB: 0x94, invalid field", USB, scsi_reply(2, fixed_sense(0x05, 0x24)), OLD_STANDBY, 0, EIO, USB},
       {"USB: identify short", USB, scsi_reply(0, {}, pattern(512), 256), IDENTIFY, 512, EIO, USB},
-      {"USB: register report cut short", USB, scsi_reply(2, cut), CHECK, 0, EIO, USB},
-      {"USB: busy", USB, refuse(170), CHECK, 0, EIO, USB},
+      {"USB: register report cut short", USB, scsi_reply(2, cut), CHECK_POWER, 0, EIO, USB},
+      {"USB: busy", USB, refuse(170), CHECK_POWER, 0, EIO, USB},
       {"USB: no ATA PASS-THROUGH, descriptor", USB, scsi_reply(2, descriptor_sense(0x05, 0x20)), IDENTIFY, 512, ENOSYS, 0},
-      {"USB: not supported", USB, refuse(50), CHECK, 0, ENOSYS, 0},
-      {"ATA: gone (device not connected)", 1, refuse(1167), CHECK, 0, ENODEV, 1},
-      {"IDE: gone (no such device)", 2, refuse(433), CHECK, 0, ENODEV, 2},
+      {"USB: not supported", USB, refuse(50), CHECK_POWER, 0, ENOSYS, 0},
+      {"ATA: gone (device not connected)", 1, refuse(1167), CHECK_POWER, 0, ENODEV, 1},
+      {"IDE: gone (no such device)", 2, refuse(433), CHECK_POWER, 0, ENODEV, 2},
   };
   const std::uint32_t codes[] = {0, IOCTL_ATA_PASS_THROUGH, IOCTL_IDE_PASS_THROUGH, 0, SMART_RCV_DRIVE_DATA, 0, 0, 0,
                                  IOCTL_SCSI_PASS_THROUGH};
@@ -211,6 +211,23 @@ TEST(DriveCommand, HeaderPowerModeAndStandby) {
     ASSERT_EQ(calls.size(), before + 2);
     EXPECT_EQ(calls[before].in[TASK_FILE + REG_COMMAND] << 8 | calls[before + 1].in[TASK_FILE + REG_COMMAND], 0xE094);
   }
+}
+
+// A route that fails in passing every time is given up after three commands that a later route
+// answered; then the watcher polls while the UI thread sends standby.
+TEST(Routes, PassingFailuresAndTwoThreads) {
+  FakeDriver fake;
+  fake.on(IOCTL_ATA_PASS_THROUGH, refuse(1117));  // ERROR_IO_DEVICE
+  fake.on(IOCTL_IDE_PASS_THROUGH, ide_reply(DRIVE_OUT, {}));
+  for (int poll = 1; poll <= 3; ++poll) {
+    EXPECT_EQ(drive_check_sleeping(H), 0);
+    EXPECT_EQ((ata_method_mask & ATA_ROUTE_ATA) != 0, poll < 3);
+  }
+  std::thread ui([] {
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(drive_standby(H), 0);
+  });
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(drive_check_sleeping(H), 0);
+  ui.join();
 }
 
 // Geometry (heads and sectors cut to a byte, cylinders to 16 bits or 0xFFFF), the size (from the geometry

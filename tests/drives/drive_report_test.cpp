@@ -34,7 +34,6 @@ Bytes descriptor(int bus, const char* vendor, const char* product, const char* s
 
 void collect(const ReportLine& line, void* rows) {
   static const std::regex gap("  +|\r\n");  // columns are set apart by two blanks or more
-  EXPECT_EQ(std::string(line.text).substr(line.size - 2), "\r\n");
   auto& row = static_cast<std::vector<std::vector<std::string>>*>(rows)->emplace_back();
   for (std::cregex_token_iterator it(line.text, line.text + line.size, gap, -1), end; it != end; ++it)
     if (it->length() != 0) row.push_back(*it);

@@ -29,56 +29,43 @@ struct ScriptedWatch : WatchPort {
   void note(const char* line) override { notes.push_back(line); }
 };
 
-struct Drive {
-  std::uint8_t mode = 0xFF;
-  std::uint32_t reads = 0xFFFFFFFE, writes = 7;  // near the wrap
-  bool counts = true;
-};
-
-FakeDriver* scripted(Drive& drive) {
-  auto* fake = new FakeDriver;
-  fake->disks["\\\\.\\PhysicalDrive1"] = {0x10, 0};
-  fake->on(IOCTL_ATA_PASS_THROUGH, [&drive](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
-    return power_mode(drive.mode)(call, out, returned);
-  });
-  fake->on(IOCTL_DISK_PERFORMANCE, [&drive](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
-    return drive.counts && answer({{40, le(drive.reads, 4)}, {44, le(drive.writes, 4)}})(call, out, returned);
-  });
-  fake->on(IOCTL_DISK_PERFORMANCE_OFF, bytes_reply({}));
-  return fake;
-}
-
-std::vector<std::string> run(const std::vector<const char*>& args, ScriptedWatch& port) {
-  Watch watch;
-  EXPECT_TRUE(parse_watch(static_cast<int>(args.size()), args.data(), watch.options));
-  EXPECT_EQ(run_watch(watch, port), 0);
-  return port.lines;
-}
-
 // A sleep, a wake after reads and writes (counted across the wrap), a sleep, a wake without any, the
 // drive gone and back; the summary; the counts switched off at the end.
 TEST(Watch, EventsAndSummary) {
-  Drive drive;
-  std::unique_ptr<FakeDriver> fake(scripted(drive));
+  std::uint8_t mode = 0xFF;
+  std::uint32_t reads = 0xFFFFFFFE, writes = 7;  // near the wrap
+  FakeDriver fake;
+  fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, 0};
+  fake.on(IOCTL_ATA_PASS_THROUGH, [&mode](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    return power_mode(mode)(call, out, returned);
+  });
+  fake.on(IOCTL_DISK_PERFORMANCE, [&](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    return answer({{40, le(reads, 4)}, {44, le(writes, 4)}})(call, out, returned);
+  });
+  fake.on(IOCTL_DISK_PERFORMANCE_OFF, bytes_reply({}));
   ScriptedWatch port;
   port.stop_after = 6;
   port.script = [&](int round) {
-    drive.mode = round == 1 || round == 3 ? 0x00 : round == 4 ? 0x81 : 0xFF;
-    if (round == 2) drive.reads = 1, drive.writes = 8;
-    fake->disks["\\\\.\\PhysicalDrive1"] = {0x10, round == 5 ? SYS_ERROR_FILE_NOT_FOUND : 0};  // unplugged
+    mode = round == 1 || round == 3 ? 0x00 : round == 4 ? 0x83 : 0xFF;
+    if (round == 2) reads = 1, writes = 8;
+    fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, round == 5 ? SYS_ERROR_FILE_NOT_FOUND : 0};  // unplugged
   };
+  const char* args[] = {"x", "--watch", "/dev/sdb"};
+  Watch watch;
+  ASSERT_TRUE(parse_watch(3, args, watch.options));
+  EXPECT_EQ(run_watch(watch, port), 0);
   const std::vector<std::string> expected = {
       "T0  /dev/sdb   aktiv/idle          beobachtet", "T1  /dev/sdb   Standby             nach 0:10:00 wach",
       "T2  /dev/sdb   aktiv/idle          nach 0:10:00 Standby; 3 Lesezugriffe, 1 Schreibzugriff seit dem Einschlafen",
       "T3  /dev/sdb   Standby             nach 0:10:00 wach",
-      "T4  /dev/sdb   Idle_a              nach 0:10:00 Standby; ohne Lese- oder Schreibzugriff (Abfrage eines "
+      "T4  /dev/sdb   Idle_c              nach 0:10:00 Standby; ohne Lese- oder Schreibzugriff (Abfrage eines "
       "anderen Programms, etwa SMART, oder das Laufwerk selbst)",
       "T5  /dev/sdb   -                   nicht mehr da; wird beobachtet, bis es wieder da ist",
       "T6  /dev/sdb   aktiv/idle          wieder da"};
-  EXPECT_EQ(run({"x", "--watch", "/dev/sdb"}, port), expected);
+  EXPECT_EQ(port.lines, expected);
   EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 2 Abschaltungen (0 durch --idle), Standby 0:20 von 1:10 (28 %), "
                                "l\xE4ngster Schlaf 0:10");
-  EXPECT_EQ(fake->calls().back().code, IOCTL_DISK_PERFORMANCE_OFF);
+  EXPECT_EQ(fake.calls().back().code, IOCTL_DISK_PERFORMANCE_OFF);
 }
 
 // Bad command lines.
