@@ -1,14 +1,17 @@
-// Keyboard light: the bytes of each driver's requests and what each reply means.
+// Keyboard light: the bytes of each driver's requests and what each reply means; a switch through
+// the emulated hotkey driver.
 #include <gtest/gtest.h>
 
 #include <tuple>
 #include <vector>
 
+#include "fake_light.h"
+#include "light.h"
 #include "light_protocol.h"
 
 namespace {
 
-TEST(Light, Protocol) {
+TEST(Light, ProtocolAndANullHandle) {
   SmiBlock block{0x80, 0x53, 0, 0, 0, 0, 0, 0, 0x08, 0x11};  // the signature, the function, the light's number
   EXPECT_EQ(smi_request(LightOp::get, 1), block);
   block[8] = 0x09;
@@ -31,6 +34,9 @@ TEST(Light, Protocol) {
     EXPECT_EQ(std::vector<int>({hotkey_result_after_get(LightOp::get, word), hotkey_result_after_get(LightOp::available, word),
                                 hotkey_result_after_get(LightOp::set, word)}), results);
   EXPECT_EQ(std::pair(hotkey_set_word(0), hotkey_set_word(-1)), std::pair(0x1A000000u, 0x1A000001u));
+  FakeLight fake;  // a null handle opens, switches and closes the device itself
+  EXPECT_EQ(light_set(nullptr, 1), 0);
+  EXPECT_EQ(std::pair(int{fake.light}, fake.open_devices), std::pair(1, 0));
 }
 
 }  // namespace

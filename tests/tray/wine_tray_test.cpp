@@ -85,16 +85,12 @@ class Tray : public ::testing::Test {
   HWND window = nullptr;
 };
 
-// The window, the menu and the information box, whose texts read right through the wide API whatever
-// the ANSI code page (the test runs again under 932); the blink lock.
+// The menu and the information box, whose texts read right through the wide API whatever the ANSI
+// code page (the test runs again under 932); the blink lock. (The window itself: the e2e test.)
 TEST_F(Tray, WindowMenuAndInfoBox) {
   const char* code_page = std::getenv("EXPECTED_ACP");
   EXPECT_EQ(GetACP(), code_page ? static_cast<UINT>(std::atoi(code_page)) : 1252u);
   start();
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof name);
-  EXPECT_STREQ(name, "Spindwart V7 /dev/hda");
-  EXPECT_FALSE(IsWindowVisible(window));
   std::wstring menu;
   for (int i = 0; i < GetMenuItemCount(tray.menu); ++i) {
     wchar_t text[64] = {};
