@@ -29,8 +29,10 @@ struct ScriptedWatch : WatchPort {
   void note(const char* line) override { notes.push_back(line); }
 };
 
-// A sleep, a wake after reads and writes (counted across the wrap), a sleep, a wake without any, the
-// drive gone and back; the summary; the counts switched off at the end.
+// A sleep, a wake after reads and writes (counted across the wrap), a sleep, a wake without any and
+// --idle's standby after ten quiet minutes (once a quiet spell, never to a drive in standby), the
+// drive gone and back after reads and writes, --idle's standby again and a quiet round after it; the
+// summary; the counts switched off at the end.
 TEST(Watch, EventsAndSummary) {
   std::uint8_t mode = 0xFF;
   std::uint32_t reads = 0xFFFFFFFE, writes = 7;  // near the wrap
@@ -44,15 +46,15 @@ TEST(Watch, EventsAndSummary) {
   });
   fake.on(IOCTL_DISK_PERFORMANCE_OFF, bytes_reply({}));
   ScriptedWatch port;
-  port.stop_after = 6;
+  port.stop_after = 8;
   port.script = [&](int round) {
     mode = round == 1 || round == 3 ? 0x00 : round == 4 ? 0x83 : 0xFF;
-    if (round == 2) reads = 1, writes = 8;
+    if (round == 2 || round == 6) reads += 3, writes += 1;
     fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, round == 5 ? SYS_ERROR_FILE_NOT_FOUND : 0};  // unplugged
   };
-  const char* args[] = {"x", "--watch", "/dev/sdb"};
+  const char* args[] = {"x", "--watch", "--idle", "10", "/dev/sdb"};
   Watch watch;
-  ASSERT_TRUE(parse_watch(3, args, watch.options));
+  ASSERT_TRUE(parse_watch(5, args, watch.options));
   EXPECT_EQ(run_watch(watch, port), 0);
   const std::vector<std::string> expected = {
       "T0  /dev/sdb   aktiv/idle          beobachtet", "T1  /dev/sdb   Standby             nach 0:10:00 wach",
@@ -60,10 +62,12 @@ TEST(Watch, EventsAndSummary) {
       "T3  /dev/sdb   Standby             nach 0:10:00 wach",
       "T4  /dev/sdb   Idle_c              nach 0:10:00 Standby; ohne Lese- oder Schreibzugriff (Abfrage eines "
       "anderen Programms, etwa SMART, oder das Laufwerk selbst)",
+      "T4  /dev/sdb   Idle_c              in den Standby geschickt nach 10 Minuten ohne Lese- und Schreibzugriff",
       "T5  /dev/sdb   -                   nicht mehr da; wird beobachtet, bis es wieder da ist",
-      "T6  /dev/sdb   aktiv/idle          wieder da"};
+      "T6  /dev/sdb   aktiv/idle          wieder da",
+      "T7  /dev/sdb   aktiv/idle          in den Standby geschickt nach 10 Minuten ohne Lese- und Schreibzugriff"};
   EXPECT_EQ(port.lines, expected);
-  EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 2 Abschaltungen (0 durch --idle), Standby 0:20 von 1:10 (28 %), "
+  EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 2 Abschaltungen (2 durch --idle), Standby 0:20 von 1:30 (22 %), "
                                "l\xE4ngster Schlaf 0:10");
   EXPECT_EQ(fake.calls().back().code, IOCTL_DISK_PERFORMANCE_OFF);
 }
