@@ -95,10 +95,12 @@ int drive_power_mode(int handle, std::uint8_t* mode);
 // not know.
 bool power_mode_is_standby(std::uint8_t mode);
 
-// 1 when the drive is in standby or cannot be asked, 0 when it answers that it spins.
+// 1 when the drive is in standby or cannot be asked, 0 when it answers that it spins. 1 without a
+// command when Windows says it powered the drive down.
 int drive_check_sleeping(int handle);
 
-// Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result.
+// Sends STANDBY IMMEDIATE (0xE0, then its older code 0x94); the second request's result. Sends nothing
+// and returns 0 when Windows says it powered the drive down (the command would first power it up).
 int drive_standby(int handle);
 
 // The disk's read and write counts as the partition manager keeps them (IOCTL_DISK_PERFORMANCE): they
@@ -111,6 +113,62 @@ struct DiskCounts {
 };
 int disk_counts(int handle, DiskCounts* out);
 int disk_counts_off(int handle);
+
+// What Windows itself knows of a drive's power, without a command to the drive: whether it powered the
+// drive down (GetDevicePowerState), and whether it does so after an idle time (the power plan's "Turn
+// off hard disk after", carried out by the storage port driver since Windows 8; the power descriptor of
+// IOCTL_STORAGE_QUERY_PROPERTY).
+struct DiskPowerPolicy {
+  int powered;                   // 1 working, 0 powered down by Windows, -1 not known
+  int idle_managed;              // 1 powered down after an idle time, 0 never ("never" in the plan), -1 not known
+  std::uint32_t idle_timeout_ms; // that idle time; 0 when not given
+};
+// 0, or -1 with EINVAL (null out) or ENODEV (the drive is gone). The descriptor request goes to the
+// port driver, never to the drive.
+int disk_power_policy(int handle, DiskPowerPolicy* out);
+
+// A reading of a drive's power with the rules that keep it asleep: a drive that Windows powered down
+// gets no command, and a quiet drive that Windows powers down after an idle time gets CHECK POWER MODE
+// only when something may have changed (see drive_read_power).
+enum class DrivePowerState { spinning, standby, off_by_windows, gone, cannot_ask };
+struct DrivePowerReading {
+  DrivePowerState state;
+  std::uint8_t mode;  // the last answer the drive gave (0 before any)
+  bool asked;         // CHECK POWER MODE was sent for this reading
+  int error;          // errno for gone and cannot_ask, else 0
+};
+// What one reader knows of one drive between readings; DrivePowerMemory memory{} knows nothing.
+struct DrivePowerMemory {
+  bool known;                  // a reading was made
+  DrivePowerState last;        // its state
+  std::uint8_t mode;
+  bool powered_down;           // Windows said powered down at it
+  std::uint64_t read_ms;       // its time
+  bool policy_known;           // the descriptor was asked for
+  DiskPowerPolicy policy;
+  std::uint64_t policy_ms;     // and when
+  bool counting;               // the counts came at the last reading
+  DiskCounts counts;           // and were these
+  DiskCounts counts_at_command;
+  bool commanded;              // this memory sent CHECK POWER MODE
+  std::uint64_t command_ms;    // the last command's time
+  std::uint32_t standbys;      // drive_standby's count for the device at the last reading
+};
+// Reads Windows' power state and the counts, and sends CHECK POWER MODE only when the rules ask for it:
+//  - Windows says powered down, and the counts stood still since the last reading (or there is none,
+//    or it is older than the idle time, or there are no counts): off_by_windows, nothing sent;
+//  - Windows does not power the drive down after an idle time, or says nothing: every reading asks;
+//  - otherwise a reading asks when nothing is known yet, after a reading that was not a command's
+//    answer, when the counts moved since the last command, after a drive_standby of this process to the
+//    device, and once the drive was quiet for the idle time plus 60 s since the last command.
+// The descriptor is asked at the first reading and again beside a command, at most once a minute.
+// A handle opened with DISK_O_QUERY sends no command: a reading that needs one gives cannot_ask with
+// EACCES and leaves the memory as it was, to be read again through a handle with read and write access.
+// now_ms: the caller's monotonic clock. 0, or -1 with EINVAL for a null argument.
+int drive_read_power(int handle, DrivePowerMemory* memory, std::uint64_t now_ms, DrivePowerReading* out);
+// Whether a reading is shown as standby: everything but spinning, and a failed command whose registers
+// say the drive spins.
+bool reading_shows_standby(const DrivePowerReading& reading);
 
 // What the storage driver itself says of a drive; nothing is sent to the drive, so nothing wakes it.
 constexpr int DISK_TEXT_SIZE = 41;

@@ -22,6 +22,9 @@ struct DiskSys {
   bool (*read_file)(std::intptr_t handle, void* buffer, std::uint32_t count, std::uint32_t* bytes_read);
   // SetFilePointer without a high part: the new position, or 0xFFFFFFFF.
   std::uint32_t (*set_file_pointer)(std::intptr_t handle, std::int32_t offset, std::uint32_t method);
+  // GetDevicePowerState, with *on as the call left it (the caller sets it to -1 first: Wine's stub
+  // succeeds without writing it); false when the call failed.
+  bool (*device_power_state)(std::intptr_t handle, int* on);
 };
 
 // Windows' own error codes that the layer tells apart.

@@ -5,6 +5,7 @@
 #include "disk_sys.h"
 #include "errors.h"
 #include "names.h"
+#include "open_handles.h"
 
 bool disk_is_cdrom = false;
 
@@ -20,6 +21,14 @@ int fail(int error) {
   return -1;
 }
 
+// 0..25 for "\\.\PhysicalDriveN", 32..47 for "\\.\CdRomN": the number at the end of the path.
+int device_number(const DevicePath& device) {
+  int number = 0;
+  for (const char* p = device.path; *p != '\0'; ++p)
+    if (*p >= '0' && *p <= '9') number = number * 10 + (*p - '0');
+  return device.is_cdrom ? 32 + number : number;
+}
+
 }  // namespace
 
 int disk_open(const char* name, int flags, int /*mode*/) {
@@ -32,10 +41,12 @@ int disk_open(const char* name, int flags, int /*mode*/) {
       disk_sys->create_file(device.path, access, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, attributes);
   if (handle == -1) return fail(sys_errno(disk_sys->last_error()));
   // Kernel handles are 32-bit values sign-extended in a 64-bit process, so an int carries them.
+  handle_opened(static_cast<int>(handle), {device_number(device), (flags & DISK_O_QUERY) != 0});
   return static_cast<int>(handle);
 }
 
 int disk_close(int handle) {
+  handle_closed(handle);
   disk_sys->close_handle(handle);
   return 0;
 }

@@ -26,6 +26,10 @@ constexpr std::uint32_t DISK_GEOMETRY_SIZE = 24;
 constexpr std::uint32_t DISK_PERFORMANCE_SIZE = 88;  // DISK_PERFORMANCE
 constexpr std::uint32_t DISK_PERFORMANCE_READ_COUNT_AT = 40, DISK_PERFORMANCE_WRITE_COUNT_AT = 44;
 constexpr std::uint32_t LENGTH_INFO_SIZE = 8;
+// IOCTL_STORAGE_QUERY_PROPERTY for DEVICE_POWER_DESCRIPTOR (Windows 8 and later).
+constexpr std::uint32_t STORAGE_DEVICE_POWER_PROPERTY = 12;
+constexpr std::uint32_t POWER_DESCRIPTOR_SIZE = 20, POWER_DESCRIPTOR_SIZE_AT = 4, POWER_DESCRIPTOR_IDLE_MANAGED_AT = 10,
+                        POWER_DESCRIPTOR_IDLE_TIMEOUT_AT = 16;
 
 // Identify text fields by byte offset and length.
 constexpr std::size_t IDENTIFY_SERIAL_AT = 20, IDENTIFY_SERIAL_SIZE = 20;

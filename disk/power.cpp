@@ -5,6 +5,7 @@
 #include "ata.h"
 #include "disk.h"
 #include "linux_requests.h"
+#include "open_handles.h"
 
 namespace {
 
@@ -57,14 +58,9 @@ bool power_mode_is_standby(std::uint8_t mode) {
   }
 }
 
-int drive_check_sleeping(int handle) {
-  std::uint8_t mode;
-  drive_power_mode(handle, &mode);
-  // A block that came back as sent reads 0: standby, as a drive that cannot be asked should.
-  return power_mode_is_standby(mode) ? 1 : 0;
-}
-
 int drive_standby(int handle) {
+  if (powered_down_by_windows(handle)) return 0;
+  count_standby(handle_info(handle).device);
   std::uint8_t header[DRIVE_CMD_HEADER];
   simple_drive_command(handle, ATA_CMD_STANDBY_IMMEDIATE, header);
   return simple_drive_command(handle, ATA_CMD_STANDBY_IMMEDIATE_OLD, header);

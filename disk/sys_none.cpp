@@ -16,8 +16,9 @@ bool no_read_file(std::intptr_t, void*, std::uint32_t, std::uint32_t* bytes_read
   return false;
 }
 std::uint32_t no_set_file_pointer(std::intptr_t, std::int32_t, std::uint32_t) { return 0xFFFFFFFF; }
+bool no_device_power_state(std::intptr_t, int*) { return false; }
 }  // namespace
 
 const DiskSys disk_sys_platform{no_create_file, no_last_error, no_close_handle, no_device_io_control, no_page_alloc,
-                                no_page_free,    no_read_file,    no_set_file_pointer};
+                                no_page_free,    no_read_file,    no_set_file_pointer, no_device_power_state};
 const DiskSys* disk_sys = &disk_sys_platform;

@@ -52,6 +52,12 @@ static_assert(IOCTL_DISK_PERFORMANCE == 0x70020 && IOCTL_DISK_PERFORMANCE_OFF ==
               sizeof(DISK_PERFORMANCE) == DISK_PERFORMANCE_SIZE &&
               offsetof(DISK_PERFORMANCE, ReadCount) == DISK_PERFORMANCE_READ_COUNT_AT &&
               offsetof(DISK_PERFORMANCE, WriteCount) == DISK_PERFORMANCE_WRITE_COUNT_AT);
+// The power descriptor, https://learn.microsoft.com/windows/win32/api/winioctl/ns-winioctl-device_power_descriptor
+static_assert(StorageDevicePowerProperty == STORAGE_DEVICE_POWER_PROPERTY && PropertyStandardQuery == 0 &&
+              offsetof(DEVICE_POWER_DESCRIPTOR, Size) == POWER_DESCRIPTOR_SIZE_AT &&
+              offsetof(DEVICE_POWER_DESCRIPTOR, IdlePowerManagementEnabled) == POWER_DESCRIPTOR_IDLE_MANAGED_AT &&
+              offsetof(DEVICE_POWER_DESCRIPTOR, IdleTimeoutInMS) == POWER_DESCRIPTOR_IDLE_TIMEOUT_AT &&
+              sizeof(DEVICE_POWER_DESCRIPTOR) == POWER_DESCRIPTOR_SIZE);
 static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_LENGTH_INFO == 0x7405C &&
               IOCTL_STORAGE_RESET_DEVICE == 0x2D5004);
 static_assert(sizeof(SENDCMDOUTPARAMS) - 1 + 512 == SMART_OUT_SIZE && offsetof(SENDCMDOUTPARAMS, bBuffer) == SMART_OUT_DATA_AT);
@@ -85,9 +91,16 @@ bool win_read_file(std::intptr_t handle, void* buffer, std::uint32_t count, std:
 std::uint32_t win_set_file_pointer(std::intptr_t handle, std::int32_t offset, std::uint32_t method) {
   return SetFilePointer(as_handle(handle), offset, nullptr, method);
 }
+// https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-getdevicepowerstate: TRUE in the
+// working state. It asks the device's power record, not the device.
+bool win_device_power_state(std::intptr_t handle, int* on) {
+  static_assert(sizeof(BOOL) == sizeof(int));
+  return GetDevicePowerState(as_handle(handle), reinterpret_cast<BOOL*>(on)) != FALSE;
+}
 
 }  // namespace
 
 const DiskSys disk_sys_platform{win_create_file, win_last_error, win_close_handle, win_device_io_control,
-                                win_page_alloc,  win_page_free,  win_read_file,    win_set_file_pointer};
+                                win_page_alloc,  win_page_free,  win_read_file,    win_set_file_pointer,
+                                win_device_power_state};
 const DiskSys* disk_sys = &disk_sys_platform;

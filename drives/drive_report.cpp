@@ -21,29 +21,50 @@ const char DRIVES_USAGE[] =
 namespace {
 
 constexpr char NOT_AVAILABLE[] = "kann nicht abgefragt werden ";
+constexpr char STANDBY_BY_WINDOWS[] = "Standby (Windows)";
 
-// The power state by CHECK POWER MODE and the route that carried it, asked with fresh route memory;
-// true when the drive answered that it spins.
-bool add_power_state(ReportLine& line, int handle) {
-  disk_forget_routes();
-  std::uint8_t mode = 0;
-  if (drive_power_mode(handle, &mode) != 0) {
+// The power state as one reading with fresh memory found it, and the route that carried a command.
+void add_power_state(ReportLine& line, const DrivePowerReading& reading) {
+  if (reading.state == DrivePowerState::off_by_windows) {
+    line.add(STANDBY_BY_WINDOWS);
+  } else if (reading.state == DrivePowerState::gone || reading.state == DrivePowerState::cannot_ask) {
     line.add(NOT_AVAILABLE);
-    if (errno == ENOSYS)
+    if (reading.error == EACCES)
+      line.add("(Administratorrechte fehlen)");
+    else if (reading.error == ENOSYS)
       line.add("(kein Weg tr\xE4gt den Befehl)");
-    else if (errno == ENODEV)
+    else if (reading.error == ENODEV)
       line.add("(Laufwerk nicht bereit)");
     else
       line.add("(das Laufwerk meldet einen Fehler)");
-    return false;
+  } else {
+    char words[32];
+    power_mode_words(reading.mode, words);
+    line.add(words);
+    line.add(" (");
+    line.add(disk_route());
+    line.add(")");
   }
-  char words[32];
-  power_mode_words(mode, words);
-  line.add(words);
-  line.add(" (");
-  line.add(disk_route());
-  line.add(")");
-  return !power_mode_is_standby(mode);
+}
+
+// The power reading of a drive, with the fewest rights that it needs: Windows' record through the
+// query-only handle, and a command only through one with read and write access, opened (into handle)
+// only when the reading needs a command.
+DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowerMemory& memory) {
+  disk_forget_routes();
+  DrivePowerReading reading;
+  drive_read_power(query, &memory, 0, &reading);
+  if (reading.state != DrivePowerState::cannot_ask || reading.error != EACCES) return reading;
+  handle = disk_open(name, 0, 0);
+  if (handle == -1) {
+    if (errno != EACCES) reading = {DrivePowerState::gone, 0, false, ENODEV};
+    // Without the rights for a command the reading leaves its memory as it was: what Windows does
+    // with the drive is asked apart.
+    memory.policy_known = errno == EACCES && disk_power_policy(query, &memory.policy) == 0;
+    return reading;
+  }
+  drive_read_power(handle, &memory, 0, &reading);
+  return reading;
 }
 
 }  // namespace
@@ -135,27 +156,44 @@ void report_header(ReportLine& line) {
   line.end();
 }
 
-bool report_line(const char* name, ReportLine& line) {
-  bool query_only = false;
-  int handle = disk_open(name, 0, 0);
-  if (handle == -1 && errno == EACCES) {
-    query_only = true;
-    handle = disk_open(name, DISK_O_QUERY, 0);
+void windows_policy_words(ReportLine& line, const DrivePowerMemory& memory) {
+  const std::uint32_t ms = memory.policy.idle_timeout_ms;
+  if (!memory.policy_known) return;
+  if (memory.policy.idle_managed == 0) {
+    line.add("Windows schaltet nicht ab");
+  } else if (memory.policy.idle_managed == 1 && ms != 0) {
+    line.add("Windows schaltet nach ");
+    line.add_number(ms % 60000 == 0 ? ms / 60000 : ms / 1000);
+    line.add(ms % 60000 == 0 ? " min ab" : " s ab");
   }
-  if (handle == -1) return false;
+}
+
+bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes) {
+  const std::uint32_t ms = memory.policy.idle_timeout_ms;
+  return memory.policy_known && memory.policy.idle_managed == 1 && ms != 0 && ms <= std::uint64_t{minutes} * 60000;
+}
+
+bool report_line(const char* name, ReportLine& line) {
+  const int query = disk_open(name, DISK_O_QUERY, 0);
+  if (query == -1) return false;
   const bool cdrom = disk_is_cdrom;
+  int handle = -1;  // with read and write access, opened only for a command
 
   DiskDescription description;
-  disk_describe(handle, &description);
+  disk_describe(query, &description);
   ReportLine state;
   bool spinning = false;
   if (cdrom) {
     state.add("-");
-  } else if (query_only) {
-    state.add(NOT_AVAILABLE);
-    state.add("(Administratorrechte fehlen)");
   } else {
-    spinning = add_power_state(state, handle);
+    DrivePowerMemory memory{};
+    const DrivePowerReading reading = read_power(name, query, handle, memory);
+    add_power_state(state, reading);
+    ReportLine policy;
+    windows_policy_words(policy, memory);
+    if (policy.size != 0) state.add("; ");
+    state.add(policy.text);
+    spinning = reading.state == DrivePowerState::spinning;
   }
   // The size must not wake a drive: the class driver may answer the length request with a READ
   // CAPACITY sent to the device, so only a drive that said it spins is asked; the geometry of fixed
@@ -165,7 +203,7 @@ bool report_line(const char* name, ReportLine& line) {
   BigGeometryArgs geometry{};
   if (spinning && disk_ioctl(handle, BLKGETSIZE_BYTES, &bytes) == 0) {
     format_size(bytes, size);
-  } else if (!cdrom && !description.removable && disk_ioctl(handle, HDIO_GETGEO_BIG, &geometry) == 0) {
+  } else if (!cdrom && !description.removable && disk_ioctl(query, HDIO_GETGEO_BIG, &geometry) == 0) {
     // A query-only handle may not ask for the length; the geometry needs no rights (512-byte sectors assumed).
     format_size(std::uint64_t{geometry.cylinders} * geometry.heads * geometry.sectors * 512, size);
   }
@@ -186,7 +224,8 @@ bool report_line(const char* name, ReportLine& line) {
   line.column(description.serial[0] != '\0' ? description.serial : "-", 20);
   line.add(state.text);
   line.end();
-  disk_close(handle);
+  if (handle != -1) disk_close(handle);
+  disk_close(query);
   return true;
 }
 

@@ -81,6 +81,16 @@ class ConsoleWatch : public WatchPort {
     *at = '\0';
   }
   bool wait_ms(unsigned ms) override { return WaitForSingleObject(stop_event, ms) == WAIT_TIMEOUT; }
+  // A drive opens with read and write access only for an elevated token; asked of the token, not of a drive.
+  bool elevated() override {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const BOOL ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return ok && elevation.TokenIsElevated != 0;
+  }
   void out(const char* line) override { write_line_to(GetStdHandle(STD_OUTPUT_HANDLE), line); }
   void note(const char* line) override { write_line_to(notes_, line); }
 

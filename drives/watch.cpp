@@ -28,6 +28,7 @@ void add_accesses(ReportLine& line, std::uint32_t reads, std::uint32_t writes) {
 
 const char* state_words(const WatchedDrive& drive, char (&words)[32]) {
   if (drive.state != DriveState::spinning && drive.state != DriveState::standby) return "-";
+  if (drive.state == DriveState::standby && drive.by_windows) return "Standby (Windows)";
   power_mode_words(drive.mode, words);
   return words;
 }
@@ -150,11 +151,11 @@ void seen(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint64_t now,
        drive.counting ? writes : -1, detail.text);
 }
 
-// The counts of this round: the first answer is the baseline; a drive without counts says so once
-// if --idle was meant for it.
-void counted(WatchPort& port, WatchedDrive& drive, int handle, std::uint64_t now) {
-  DiskCounts counts;
-  if (disk_counts(handle, &counts) != 0) {
+// The counts of this round, as the reading found them: the first answer is the baseline; a drive
+// without counts says so once if --idle was meant for it.
+void counted(WatchPort& port, WatchedDrive& drive, std::uint64_t now) {
+  const DiskCounts counts = drive.power.counts;
+  if (!drive.power.counting) {
     if (drive.idle_named && !drive.counting) {
       drive.idle_named = false;
       note(port, drive.name, ": --idle gilt hier nicht, Windows liefert f\xFCr das Laufwerk keine Zugriffsz\xE4hler; "
@@ -172,12 +173,31 @@ void counted(WatchPort& port, WatchedDrive& drive, int handle, std::uint64_t now
   }
 }
 
+// --idle, once at the start per drive: what Windows does with it.
+void tell_policy(Watch& watch, WatchPort& port, WatchedDrive& drive) {
+  if (!drive.idle_named || drive.policy_told || !drive.power.policy_known) return;
+  drive.policy_told = true;
+  ReportLine line;
+  line.add(drive.name);
+  line.add(": ");
+  windows_policy_words(line, drive.power);
+  if (line.size == std::strlen(drive.name) + 2) line.add("ob Windows das Laufwerk abschaltet, ist nicht bekannt");
+  line.add(".");
+  if (windows_powers_down_within(drive.power, watch.options.idle_minutes))
+    line.add(" --idle schickt ihm nichts: Windows schaltet es fr\xFCher ab.");
+  port.note(line.text);
+}
+
 // --idle: a named, spinning drive whose counts stood still for the minutes given; once a quiet spell.
-void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int handle, std::uint64_t now) {
+// Never one that Windows powers down as soon: a standby queued then could meet Windows' own power-down.
+void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int& handle, std::uint64_t now) {
   const std::uint64_t quiet = watch.options.idle_minutes * MINUTE_MS;
   if (!drive.idle_named || !drive.counting || drive.state != DriveState::spinning || drive.idle_sent ||
       now - drive.io_since_ms < quiet)
     return;
+  if (windows_powers_down_within(drive.power, watch.options.idle_minutes)) return;
+  if (handle == -1) handle = disk_open(drive.name, 0, 0);
+  if (handle == -1) return;
   drive_standby(handle);
   drive.idle_sent = true;
   ++drive.idle_standbys;
@@ -189,30 +209,42 @@ void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int handle
   emit(watch, port, drive, "idle-standby", in_state_ms(drive, now), 0, 0, detail.text);
 }
 
-bool poll(Watch& watch, WatchPort& port, WatchedDrive& drive) {
-  if (drive.state == DriveState::not_asked) return true;
+// One drive's round: Windows' record and the counts through a query-only handle (which makes Windows
+// look for no file system on the disk), a handle with read and write access only for a command.
+void poll(Watch& watch, WatchPort& port, WatchedDrive& drive) {
+  if (drive.state == DriveState::not_asked) return;
   const std::uint64_t now = port.now_ms();
-  const int handle = disk_open(drive.name, 0, 0);
-  if (handle == -1) {
-    if (errno == EACCES) return false;
+  const int query = disk_open(drive.name, DISK_O_QUERY, 0);
+  if (query == -1) {
     if (errno == ENOENT || errno == ENODEV) went_away(watch, port, drive, now);
-    return true;
+    return;
   }
   disk_set_routes(drive.routes);
-  std::uint8_t mode = 0;
-  const int result = drive_power_mode(handle, &mode);
-  const int error = errno;
-  if (result == 0) {
-    counted(port, drive, handle, now);
-    drive.mode = mode;
-    seen(watch, port, drive, now, power_mode_is_standby(mode));
+  int handle = -1;
+  DrivePowerReading reading;
+  drive_read_power(query, &drive.power, now, &reading);
+  if (reading.state == DrivePowerState::cannot_ask && reading.error == EACCES && !reading.asked) {
+    handle = disk_open(drive.name, 0, 0);
+    if (handle != -1) drive_read_power(handle, &drive.power, now, &reading);
+    else if (errno == ENOENT || errno == ENODEV) reading = {DrivePowerState::gone, 0, false, ENODEV};
+  }
+  const bool answered = reading.state == DrivePowerState::spinning || reading.state == DrivePowerState::standby ||
+                        reading.state == DrivePowerState::off_by_windows;
+  if (answered) {
+    counted(port, drive, now);
+    drive.mode = reading.mode;
+    drive.by_windows = reading.state == DrivePowerState::off_by_windows;
+    seen(watch, port, drive, now, reading.state != DrivePowerState::spinning);
+    tell_policy(watch, port, drive);
     idle_standby(watch, port, drive, handle, now);
   }
   drive.routes = disk_routes();
-  disk_close(handle);
-  if (result != 0 && error == ENODEV) went_away(watch, port, drive, now);
-  if (result != 0 && error == ENOSYS) not_asked(watch, port, drive, now, "(kein Weg tr\xE4gt den Befehl)");
-  return true;  // any other failure passes: asked again next round
+  if (handle != -1) disk_close(handle);
+  disk_close(query);
+  if (reading.state == DrivePowerState::gone) went_away(watch, port, drive, now);
+  if (reading.state == DrivePowerState::cannot_ask && reading.error == ENOSYS)
+    not_asked(watch, port, drive, now, "(kein Weg tr\xE4gt den Befehl)");
+  // any other failure passes (a refused open during a removal among them): asked again next round
 }
 
 void add_drive(Watch& watch, const char* name, std::uint64_t now) {
@@ -240,13 +272,10 @@ void look_for_drives(Watch& watch, std::uint64_t now) {
   watch.last_look_ms = now;
 }
 
-// Rounds until one finds a drive that cannot be opened for lack of rights: then false.
-bool round(Watch& watch, WatchPort& port) {
+void round(Watch& watch, WatchPort& port) {
   const std::uint64_t now = port.now_ms();
   if (watch.options.named == 0 && now - watch.last_look_ms >= WATCH_LOOK_MS) look_for_drives(watch, now);
-  for (int i = 0; i < watch.count; ++i)
-    if (!poll(watch, port, watch.drives[i])) return false;
-  return true;
+  for (int i = 0; i < watch.count; ++i) poll(watch, port, watch.drives[i]);
 }
 
 }  // namespace
@@ -299,15 +328,16 @@ void watch_round(Watch& watch, WatchPort& port) { round(watch, port); }
 int run_watch(Watch& watch, WatchPort& port) {
   const std::uint64_t start = port.now_ms();
   for (int i = 0; i < watch.options.named; ++i) add_drive(watch, watch.options.names[i], start);
-  if (watch.options.csv) port.out("time,device,event,state,seconds,reads,writes");
-  note(port, "spindwart-drives beobachtet ", watch.options.named ? "die genannten Laufwerke" : "alle Laufwerke",
-       " jede Sekunde; Ende mit Strg+C.");
-  watch.last_look_ms = start - WATCH_LOOK_MS;
-  if (!round(watch, port)) {
+  if (!port.elevated()) {
     note(port, "Ohne Administratorrechte kann kein Laufwerk gefragt werden: spindwart-drives --watch als Administrator "
                "starten.");
     return 1;
   }
+  if (watch.options.csv) port.out("time,device,event,state,seconds,reads,writes");
+  note(port, "spindwart-drives beobachtet ", watch.options.named ? "die genannten Laufwerke" : "alle Laufwerke",
+       " jede Sekunde; Ende mit Strg+C.");
+  watch.last_look_ms = start - WATCH_LOOK_MS;
+  round(watch, port);
   while (port.wait_ms(WATCH_ROUND_MS)) round(watch, port);
   finish_watch(watch, port);
   return 0;

@@ -1,8 +1,10 @@
-// spindwart-drives --watch: when and why the drives wake. Once a second each watched drive is asked
-// for its power mode (CHECK POWER MODE) and its read and write counts (kept by the partition manager,
-// which does not count pass-through commands); every change is one line, with the cause of a wake as
-// far as the counts tell it. With --idle, a named drive whose counts stood still for that many minutes
-// is sent to standby. No handle is held between rounds, so a watched USB disk can be removed safely.
+// spindwart-drives --watch: when and why the drives wake. Once a second each watched drive is read as
+// drive_read_power reads it: Windows' own power state and the read and write counts (kept by the
+// partition manager, which does not count pass-through commands) through a query-only handle, and
+// CHECK POWER MODE through a handle with read and write access only when the reading needs it; every
+// change is one line, with the cause of a wake as far as the counts tell it. With --idle, a named
+// drive whose counts stood still for that many minutes is sent to standby, unless Windows powers it
+// down as soon. No handle is held between rounds, so a watched USB disk can be removed safely.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +34,7 @@ class WatchPort {
   // Local time now: "2026-12-08 14:05:03", or ISO 8601 with the offset ("2026-12-08T14:05:03+01:00").
   virtual void stamp(char (&out)[32], bool iso) = 0;
   virtual bool wait_ms(unsigned ms) = 0;  // false when the user asked to stop
+  virtual bool elevated() = 0;             // the rights to send a drive a command
   virtual void out(const char* line_1252) = 0;   // the events
   virtual void note(const char* line_1252) = 0;  // everything else (stderr under --csv)
 };
@@ -46,6 +49,9 @@ struct WatchedDrive {
   std::uint64_t since_ms;      // the state's start
   std::uint64_t watched_since_ms;
   DiskRoutes routes;           // this drive's route memory
+  DrivePowerMemory power;      // and its power readings
+  bool by_windows;             // the standby is Windows' own power-down
+  bool policy_told;            // --idle: what Windows does with the drive was said
   bool counting;               // its counts could be read
   bool counts_switched_on;     // IOCTL_DISK_PERFORMANCE answered: switched off at the end
   DiskCounts counts;           // the last counts read
@@ -63,8 +69,8 @@ struct Watch {
   std::uint64_t last_look_ms = 0;
 };
 
-// The whole watch until the user stops it: the exit code (0; 1 when no drive can be asked for lack
-// of administrator rights).
+// The whole watch until the user stops it: the exit code (0; 1 without administrator rights, checked
+// once at the start).
 int run_watch(Watch& watch, WatchPort& port);
 // One round: every watched drive once (and, in its time, a look for drives that appeared).
 void watch_round(Watch& watch, WatchPort& port);

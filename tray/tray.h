@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "disk.h"
 #include "tray_logic.h"
 
 struct TrayState {
@@ -12,6 +13,7 @@ struct TrayState {
   HANDLE mutex;
   volatile LONG drive;      // the drive handle, -1 while the drive is away; the UI thread opens and closes it
   SRWLOCK drive_lock;       // held shared by the watcher while it sends a command on the handle
+  DrivePowerMemory power;   // what the watcher's readings know of the drive; new with each open, under the lock
   HDEVNOTIFY device_notify; // removal notices for the handle
   DriveKeeper keeper;
   const char* device;       // the drive's name, to open it again

@@ -1,6 +1,4 @@
 // The watcher thread: polls the drive on every tick, shows changes and blinks the light.
-#include <cerrno>
-
 #include "disk.h"
 #include "tray.h"
 
@@ -17,10 +15,12 @@ class TrayWatcher : public WatcherPort {
     AcquireSRWLockShared(&tray.drive_lock);
     const int drive = static_cast<int>(tray.drive);
     int answer = 1;  // no drive: standby, without a driver call
-    std::uint8_t mode;
     if (drive != -1) {
-      const bool gone = drive_power_mode(drive, &mode) != 0 && errno == ENODEV;
-      answer = gone ? DRIVE_GONE : power_mode_is_standby(mode) ? 1 : 0;
+      // Windows' own power-down shows as standby; a quiet drive it manages gets no command.
+      DrivePowerReading reading;
+      drive_read_power(drive, &tray.power, GetTickCount64(), &reading);
+      const bool gone = reading.state == DrivePowerState::gone;
+      answer = gone ? DRIVE_GONE : reading_shows_standby(reading) ? 1 : 0;
     }
     ReleaseSRWLockShared(&tray.drive_lock);
     return answer;

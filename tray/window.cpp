@@ -61,12 +61,18 @@ void let_go_of_drive() {
 
 class TrayDrive : public DrivePort {
  public:
+  // Under the lock, which the watcher holds while it reads: the power memory of the handle before is
+  // not this one's. While a command on the handle before still runs, the next try comes later.
   bool open() override {
+    if (!TryAcquireSRWLockExclusive(&tray.drive_lock)) return false;
     const int drive = tray_open_drive();
-    if (drive < 0) return false;
-    register_drive_notices(drive);
-    InterlockedExchange(&tray.drive, drive);
-    return true;
+    if (drive >= 0) {
+      register_drive_notices(drive);
+      tray.power = DrivePowerMemory{};
+      InterlockedExchange(&tray.drive, drive);
+    }
+    ReleaseSRWLockExclusive(&tray.drive_lock);
+    return drive >= 0;
   }
   void close() override { let_go_of_drive(); }
   void unregister() override {

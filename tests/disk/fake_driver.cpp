@@ -52,9 +52,19 @@ std::uint32_t set_file_pointer(std::intptr_t, std::int32_t offset, std::uint32_t
   return offset < 0 || from != 0 ? 0xFFFFFFFFu : active->position = static_cast<std::uint32_t>(offset);
 }
 
+bool device_power_state(std::intptr_t handle, int* on) {
+  std::lock_guard lock(active->mutex);
+  ++active->power_state_calls;
+  last_error = SYS_ERROR_INVALID_FUNCTION;
+  const auto of = active->windows_power_of.find(handle);
+  const int power = of != active->windows_power_of.end() ? of->second : active->windows_power;
+  if (power == 0 || power == 1) *on = power;
+  return power >= 0;
+}
+
 const DiskSys fake_sys{create_file,    [] { return last_error; }, [](std::intptr_t h) { active->closed.push_back(h); },
                        device_io_control, [](std::size_t size) { return std::calloc(1, size); }, std::free, read_file,
-                       set_file_pointer};
+                       set_file_pointer, device_power_state};
 
 }  // namespace
 
@@ -73,6 +83,11 @@ FakeDriver::~FakeDriver() {
 void FakeDriver::on(std::uint32_t code, Reply reply, std::intptr_t handle) {
   std::lock_guard lock(mutex);
   replies[{code, handle}] = std::move(reply);
+}
+
+std::size_t FakeDriver::count(std::uint32_t code) const {
+  std::lock_guard lock(mutex);
+  return static_cast<std::size_t>(std::count_if(calls_.begin(), calls_.end(), [code](const FakeCall& c) { return c.code == code; }));
 }
 
 std::vector<FakeCall> FakeDriver::calls() const {
@@ -131,4 +146,15 @@ Bytes pattern(std::size_t size, std::uint8_t first) {
   Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i * 7);
   return bytes;
+}
+
+Reply properties(Reply device, Reply power) {
+  return [device, power](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    const std::uint32_t id = call.in.size() >= 4 ? call.in[0] : 0xFF;
+    return id == 0 ? device(call, out, returned) : id == 12 && power(call, out, returned);
+  };
+}
+
+Reply power_descriptor(bool managed, std::uint32_t timeout_ms, std::uint32_t size, std::uint32_t count) {
+  return answer({{0, le(20, 4)}, {4, le(size, 4)}, {10, {managed}}, {16, le(timeout_ms, 4)}}, count);
 }

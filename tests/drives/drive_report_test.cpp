@@ -39,9 +39,11 @@ void collect(const ReportLine& line, void* rows) {
     if (it->length() != 0) row.push_back(*it);
 }
 
-// What each line says: an NVMe drive that no route reaches, a removable USB drive in standby behind it (its route is still
-// tried), a SATA drive behind that (and its ATA route too), a drive that opens only for queries, a
-// CD-ROM. Only a drive that said it spins is asked for its length; fixed media give their geometry.
+// What each line says: an NVMe drive that no route reaches, a removable USB drive that Windows powered
+// down (no command; its query-only handle is enough), a SATA drive that Windows powers down after 20
+// minutes, a drive that opens only for queries and that Windows never powers down, a CD-ROM. A command
+// goes through a second handle with read and write access; only a drive that said it spins is asked for
+// its length; fixed media give their geometry.
 TEST(DriveReport, OneLinePerDriveThatOpens) {
   FakeDriver fake;
   const std::tuple<const char*, std::intptr_t, std::uint32_t, Bytes> drives[] = {
@@ -50,10 +52,16 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
       {"PhysicalDrive2", 0x20, 0, descriptor(11, nullptr, "WDC WD10EZEX-08WN4A0", "  WD-WCC6Y1234567  ")},
       {"PhysicalDrive4", 0x40, SYS_ERROR_ACCESS_DENIED, descriptor(3, nullptr, "ST500DM002", "Z3T5\x7F")},
       {"CdRom0", 0x50, 0, descriptor(2, "HL-DT-ST", "DVDRAM GH24NSD1", nullptr)}};
+  const std::map<std::intptr_t, std::uint32_t> windows_idle = {{0x10, 600000}, {0x20, 1200000}, {0x40, 0xFFFFFFFF}};
   for (const auto& [path, handle, error, reply] : drives) {
     fake.disks[std::string("\\\\.\\") + path] = {handle, error};
-    fake.on(IOCTL_STORAGE_QUERY_PROPERTY, bytes_reply(reply), handle);
+    const auto idle = windows_idle.find(handle);
+    fake.on(IOCTL_STORAGE_QUERY_PROPERTY,
+            properties(bytes_reply(reply), idle == windows_idle.end() ? refuse() : power_descriptor(true, idle->second)), handle);
   }
+  fake.windows_power = 1;
+  fake.windows_power_of[0x30] = -1;
+  fake.windows_power_of[0x10] = 0;
   for (const auto& [handle, size] : {std::pair{0x10, 2000398934016}, {0x20, 1000204886016}, {0x30, 512110190592}})
     fake.on(IOCTL_DISK_GET_LENGTH_INFO, bytes_reply(le(size, 8)), handle);
   fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(60801, 255, 63), 0x40);
@@ -65,22 +73,24 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   const std::vector<std::vector<std::string>> expected = {
       {"Name", "Bus", "Gr\xF6\xDF" "e", "Modell", "Seriennummer", "Zustand"},
       {"/dev/sda", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\xE4gt den Befehl)"},
-      {"/dev/sdb", "USB", "-", "WD Elements 25A2", "WX11A", "Standby (USB/SAT)"},
-      {"/dev/sdc", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA)"},
-      {"/dev/sde", "ATA", "500,1 GB", "ST500DM002", "Z3T5?", "kann nicht abgefragt werden (Administratorrechte fehlen)"},
+      {"/dev/sdb", "USB", "-", "WD Elements 25A2", "WX11A", "Standby (Windows); Windows schaltet nach 10 min ab"},
+      {"/dev/sdc", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA); Windows schaltet nach 20 min ab"},
+      {"/dev/sde", "ATA", "500,1 GB", "ST500DM002", "Z3T5?",
+       "kann nicht abgefragt werden (Administratorrechte fehlen); Windows schaltet nicht ab"},
       {"/dev/scd0", "ATAPI", "-", "HL-DT-ST DVDRAM GH24NSD1", "-", "-"},
   };
   EXPECT_EQ(rows, expected);
   // Each route once (the routes are reset for each drive); the size only after an answer, no read;
-  // every name tried, every handle closed.
-  const std::map<std::uint32_t, char> letters = {
+  // Windows' record (counts P, power descriptor Q) once per handle; every name tried, every handle closed.
+  const std::map<std::uint32_t, char> letters = {{IOCTL_DISK_PERFORMANCE, 'P'},
       {IOCTL_STORAGE_QUERY_PROPERTY, 'Q'}, {IOCTL_ATA_PASS_THROUGH, 'A'}, {IOCTL_IDE_PASS_THROUGH, 'I'},
       {IOCTL_SCSI_PASS_THROUGH, 'U'}, {IOCTL_DISK_GET_DRIVE_GEOMETRY, 'G'}, {IOCTL_DISK_GET_LENGTH_INFO, 'L'}};
   std::map<std::intptr_t, std::string> codes;
   for (const FakeCall& call : fake.calls()) codes[call.handle] += letters.count(call.code) ? letters.at(call.code) : '?';
-  EXPECT_EQ(codes, (std::map<std::intptr_t, std::string>{{0x30, "QAIUG"}, {0x10, "QAIU"}, {0x20, "QAL"}, {0x40, "QG"}, {0x50, "Q"}}));
-  EXPECT_EQ(fake.opens.size(), 43u);  // the query-only open after the refused one
-  EXPECT_EQ(fake.closed.size(), 5u);
+  EXPECT_EQ(codes, (std::map<std::intptr_t, std::string>{
+                       {0x30, "QPQPQAIUG"}, {0x10, "QPQ"}, {0x20, "QPQPQAL"}, {0x40, "QPQQG"}, {0x50, "Q"}}));
+  EXPECT_EQ(fake.opens.size(), 45u);  // 42 names for queries, 3 opens for a command (one refused)
+  EXPECT_EQ(fake.closed.size(), 7u);
 }
 
 // A descriptor cut short by its own size, sizes, the program's arguments, and lines longer than the line.

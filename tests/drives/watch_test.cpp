@@ -17,7 +17,9 @@ struct ScriptedWatch : WatchPort {
   int rounds = 0, stop_after = 0;
   std::function<void(int)> script;
   std::vector<std::string> lines, notes;
+  bool admin = true;
   std::uint64_t now_ms() override { return clock; }
+  bool elevated() override { return admin; }
   void stamp(char (&out)[32], bool) override { std::snprintf(out, sizeof out, "T%d", rounds); }
   bool wait_ms(unsigned) override {
     clock += 600000;
@@ -70,6 +72,34 @@ TEST(Watch, EventsAndSummary) {
   EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 2 Abschaltungen (2 durch --idle), Standby 0:20 von 1:30 (22 %), "
                                "l\xE4ngster Schlaf 0:10");
   EXPECT_EQ(fake.calls().back().code, IOCTL_DISK_PERFORMANCE_OFF);
+}
+
+// A drive that Windows powers down after 20 minutes: --idle 30 sends it nothing (said once at the
+// start) and CHECK POWER MODE goes out only at the start and after 21 quiet minutes; Windows' power-down
+// is a standby like any other, in the CSV too. Without the rights the watch stops before it opens a drive.
+TEST(Watch, WindowsOwnPowerDown) {
+  FakeDriver fake;
+  fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, 0};
+  fake.on(IOCTL_STORAGE_QUERY_PROPERTY, properties(refuse(), power_descriptor(true, 1200000)));
+  fake.on(IOCTL_DISK_PERFORMANCE, answer({{40, le(5, 4)}}));
+  fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF));
+  fake.windows_power = 1;
+  ScriptedWatch port, without_rights;
+  port.stop_after = 5;
+  port.script = [&](int round) { fake.windows_power = round < 4; };
+  const char* args[] = {"x", "--watch", "--csv", "--idle", "30", "/dev/sdb"};
+  Watch watch, refused;
+  ASSERT_TRUE(parse_watch(6, args, watch.options) && parse_watch(6, args, refused.options));
+  EXPECT_EQ(run_watch(watch, port), 0);
+  EXPECT_EQ(port.lines, (std::vector<std::string>{"time,device,event,state,seconds,reads,writes",
+                                                  "T4,/dev/sdb,sleep,Standby (Windows),2400,0,0"}));
+  EXPECT_EQ(port.notes[1], "/dev/sdb: Windows schaltet nach 20 min ab. --idle schickt ihm nichts: Windows schaltet es fr\xFC"
+                           "her ab.");
+  EXPECT_EQ(fake.count(IOCTL_ATA_PASS_THROUGH), 2u);  // CHECK POWER MODE at 0 and 30 minutes, no standby
+  without_rights.admin = false;
+  const std::size_t opens = fake.opens.size();
+  EXPECT_EQ(run_watch(refused, without_rights), 1);
+  EXPECT_EQ(std::pair(without_rights.notes.size(), fake.opens.size()), std::pair(std::size_t{1}, opens));
 }
 
 // Bad command lines.
