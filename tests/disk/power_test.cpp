@@ -82,7 +82,7 @@ TEST(PowerReading, AnHourOfReadings) {
   EXPECT_EQ(hour([](FakeDriver&, std::uint32_t& r, std::uint64_t) { r = ~0u; }).first.size(), 9001u);
 }
 
-// The descriptor's bytes, Windows' power state, a query-only handle, and the two power-mode operations
+// The descriptor's bytes, a query-only handle, and the two power-mode operations
 // on a drive that Windows powered down.
 TEST(PowerReading, DescriptorQueryOnlyHandleAndOperations) {
   const std::tuple<Reply, int, std::uint32_t> rows[] = {
@@ -95,11 +95,6 @@ TEST(PowerReading, DescriptorQueryOnlyHandleAndOperations) {
     fake.on(IOCTL_STORAGE_QUERY_PROPERTY, properties(refuse(), descriptor));
     ASSERT_EQ(disk_power_policy(0x1234, &policy), 0);
     EXPECT_EQ(std::pair(policy.idle_managed, policy.idle_timeout_ms), std::pair(managed, timeout));
-  }
-  for (const auto& [power, expected] : {std::pair{0, 0}, {1, 1}, {-1, -1}, {2, -1}}) {
-    fake.windows_power = power;
-    ASSERT_EQ(disk_power_policy(0x1234, &policy), 0);
-    EXPECT_EQ(policy.powered, expected);
   }
   fake.on(IOCTL_STORAGE_QUERY_PROPERTY, refuse(SYS_ERROR_DEVICE_NOT_CONNECTED));
   EXPECT_EQ(disk_power_policy(0x1234, &policy), -1);
