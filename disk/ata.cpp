@@ -23,10 +23,11 @@ int fail(int error) {
 
 // A refused request: ENOSYS when the driver does not offer it (the route can be given up), ENODEV
 // when the drive is gone (which says nothing about the route), else a passing failure: a busy or
-// resetting device, a time-out, a device being removed.
+// resetting device, a time-out, a device being removed. "File not found" (ENOENT) passes too, but is
+// told apart: the class driver's answer for a device no longer at its address.
 int refused() {
   const int error = sys_errno(disk_sys->last_error());
-  return fail(error == ENOSYS || error == ENODEV ? error : ROUTE_PASSING);
+  return fail(error == ENOSYS || error == ENODEV || error == ENOENT ? error : ROUTE_PASSING);
 }
 
 // Frees the IDE route's pages on every way out.
@@ -65,6 +66,8 @@ int ata_route_ata(const AtaLayout& layout, int handle, std::uint8_t regs[IDEREGS
     return refused();
 
   const std::uint8_t* out_regs = buf + layout.current_task_file_at;
+  // No registers came back: the route cannot answer, as a USB bridge that ignores the request for them.
+  if (out_regs[REG_STATUS] & ATA_STATUS_BSY) return fail(ENOSYS);
   if (out_regs[REG_STATUS] & ATA_STATUS_ERR) {
     std::memcpy(regs, out_regs, IDEREGS_SIZE);
     return fail(EIO);
@@ -91,6 +94,7 @@ int ata_route_ide(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int l
   std::uint32_t returned = 0;
   if (!disk_sys->device_io_control(handle, IOCTL_IDE_PASS_THROUGH, buf, size32, buf, size32, &returned))
     return refused();
+  if (buf[REG_STATUS] & ATA_STATUS_BSY) return fail(ENOSYS);  // no registers came back
   if (buf[REG_STATUS] & ATA_STATUS_ERR) return fail(EIO);
   if (len != 0) {
     // A first data byte of 0xCF cannot be told from the marker: counted as missing data.

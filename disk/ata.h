@@ -20,6 +20,9 @@ constexpr int REG_ERROR = REG_FEATURES;
 constexpr int REG_STATUS = REG_COMMAND;
 constexpr int IDEREGS_SIZE = 8;
 constexpr std::uint8_t ATA_STATUS_ERR = 0x01;
+// Never set in the status of a completed command: a status with it is the command byte as sent, from a
+// driver that reported success without writing the registers back.
+constexpr std::uint8_t ATA_STATUS_BSY = 0x80;
 
 constexpr std::uint8_t ATA_CMD_CHECK_POWER_MODE = 0xE5;
 constexpr std::uint8_t ATA_CMD_STANDBY_IMMEDIATE = 0xE0;

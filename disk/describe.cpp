@@ -69,10 +69,3 @@ int disk_counts(int handle, DiskCounts* out) {
   *out = {get_le32(reply + DISK_PERFORMANCE_READ_COUNT_AT), get_le32(reply + DISK_PERFORMANCE_WRITE_COUNT_AT)};
   return 0;
 }
-
-int disk_counts_off(int handle) {
-  std::uint32_t returned = 0;
-  if (disk_sys->device_io_control(handle, IOCTL_DISK_PERFORMANCE_OFF, nullptr, 0, nullptr, 0, &returned)) return 0;
-  errno = sys_errno(disk_sys->last_error());
-  return -1;
-}

@@ -105,14 +105,14 @@ int drive_standby(int handle);
 
 // The disk's read and write counts as the partition manager keeps them (IOCTL_DISK_PERFORMANCE): they
 // count what programs read and write, not pass-through commands, and wrap at 2^32. The first request
-// switches the counting on where it is off; disk_counts_off switches it off again. 0, or -1 with errno
+// switches the counting on where it is off, and it stays on: switching it off would take the counts from
+// every other program that relies on them (a performance monitor). 0, or -1 with errno
 // (ENOSYS where the driver keeps no counts, ENODEV when the drive is gone).
 struct DiskCounts {
   std::uint32_t reads;
   std::uint32_t writes;
 };
 int disk_counts(int handle, DiskCounts* out);
-int disk_counts_off(int handle);
 
 // What Windows itself knows of a drive's power, without a command to the drive: whether it powered the
 // drive down (GetDevicePowerState), and whether it does so after an idle time (the power plan's "Turn
@@ -169,6 +169,11 @@ int drive_read_power(int handle, DrivePowerMemory* memory, std::uint64_t now_ms,
 // Whether a reading is shown as standby: everything but spinning, and a failed command whose registers
 // say the drive spins.
 bool reading_shows_standby(const DrivePowerReading& reading);
+
+// The size by the geometry (cylinders x tracks x sectors x bytes per sector, 4096 on disks with 4 KiB
+// logical sectors), which the disk class driver keeps for fixed media without asking the medium. 0, or
+// -1 with errno.
+int disk_geometry_size(int handle, std::uint64_t* bytes);
 
 // What the storage driver itself says of a drive; nothing is sent to the drive, so nothing wakes it.
 constexpr int DISK_TEXT_SIZE = 41;

@@ -102,11 +102,19 @@ int get_size(int handle, std::uint64_t& size) {
   }
   const std::uint32_t error = disk_sys->last_error();
   if (error != SYS_ERROR_INVALID_FUNCTION) return fail(sys_errno(error) == ENODEV ? ENODEV : EIO);
+  return disk_geometry_size(handle, &size);
+}
+
+}  // namespace
+
+int disk_geometry_size(int handle, std::uint64_t* bytes) {
   Geometry g;
   if (query_geometry(handle, g) != 0) return -1;
-  size = g.cylinders * g.tracks_per_cylinder * g.sectors_per_track * g.bytes_per_sector;  // modulo 2^64
+  *bytes = g.cylinders * g.tracks_per_cylinder * g.sectors_per_track * g.bytes_per_sector;  // modulo 2^64
   return 0;
 }
+
+namespace {
 
 // The geometry and size requests write their record unconditionally, so a null one is refused
 // before anything is sent.

@@ -65,21 +65,22 @@ void settle(std::size_t answered, const bool (&passed_over)[ROUTE_COUNT]) {
 
 int ata_command(int handle, std::uint8_t regs[IDEREGS_SIZE], void* data, int len) {
   bool passed_over[ROUTE_COUNT] = {};
-  bool any_passed_over = false;
+  bool any_passed_over = false, not_found = false;
   for (std::size_t i = 0; i < ROUTE_COUNT; ++i) {
     const Route& route = ROUTES[i];
     if (!enabled(route.bit) || !route.carries(regs, len)) continue;
     const int result = route.send(handle, regs, data, len);
     if (result != 0 && errno == ENOSYS) {
       give_up(route.bit);
-    } else if (result != 0 && errno == ROUTE_PASSING) {
+    } else if (result != 0 && (errno == ROUTE_PASSING || errno == ENOENT)) {
+      not_found = not_found || errno == ENOENT;
       passed_over[i] = any_passed_over = true;
     } else {
       if (result == 0 || errno == EIO) settle(i, passed_over);
       return result;
     }
   }
-  errno = any_passed_over ? EIO : ENOSYS;
+  errno = not_found ? ENOENT : any_passed_over ? EIO : ENOSYS;
   return -1;
 }
 

@@ -48,7 +48,7 @@ static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400 && sizeof(STORAGE_PROPERT
               offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24 &&
               offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28 && BusTypeUsb == 7 && BusTypeSata == 11 &&
               BusTypeNvme == 17);
-static_assert(IOCTL_DISK_PERFORMANCE == 0x70020 && IOCTL_DISK_PERFORMANCE_OFF == 0x70060 &&
+static_assert(IOCTL_DISK_PERFORMANCE == 0x70020 &&
               sizeof(DISK_PERFORMANCE) == DISK_PERFORMANCE_SIZE &&
               offsetof(DISK_PERFORMANCE, ReadCount) == DISK_PERFORMANCE_READ_COUNT_AT &&
               offsetof(DISK_PERFORMANCE, WriteCount) == DISK_PERFORMANCE_WRITE_COUNT_AT);

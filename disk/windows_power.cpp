@@ -6,6 +6,7 @@
 // down spins it up. GetDevicePowerState and the read and write counts cost the drive nothing, so every
 // reading takes them and sends the command only when they leave the answer open.
 #include <cerrno>
+#include <cstring>
 
 #include "bytes.h"
 #include "disk.h"
@@ -68,10 +69,30 @@ DrivePowerReading classify(int result, int error, std::uint8_t mode) {
   return {error == ENODEV ? DrivePowerState::gone : DrivePowerState::cannot_ask, mode, true, error};
 }
 
-DrivePowerReading ask(int handle) {
+// Whether the device's name still opens (for queries only, so that nothing looks at the disk).
+bool still_there(int device) {
+  if (device < 0) return true;
+  char path[24] = "\\\\.\\PhysicalDrive";
+  if (device >= 32) std::memcpy(path + 4, "CdRom", 6);
+  const int number = device >= 32 ? device - 32 : device;
+  char* end = path + std::strlen(path);
+  if (number >= 10) *end++ = static_cast<char>('0' + number / 10);
+  *end++ = static_cast<char>('0' + number % 10);
+  *end = '\0';
+  const std::intptr_t handle = disk_sys->create_file(path, 0, 3, 3, 0);
+  if (handle == -1) return false;
+  disk_sys->close_handle(handle);
+  return true;
+}
+
+// "File not found" on an open handle is what the disk class driver answers for a device no longer at
+// its address; a drive that is still there can answer so too. Gone when its name no longer opens.
+DrivePowerReading ask(int handle, int device) {
   std::uint8_t mode = 0;
   const int result = drive_power_mode(handle, &mode);
-  return classify(result, errno, mode);
+  const int error = errno;
+  if (result != 0 && error == ENOENT && !still_there(device)) return {DrivePowerState::gone, mode, true, ENODEV};
+  return classify(result, error, mode);
 }
 
 }  // namespace
@@ -84,7 +105,7 @@ bool powered_down_by_windows(int handle) {
 int drive_check_sleeping(int handle) {
   if (powered_down_by_windows(handle)) return 1;
   // A block that came back as sent reads 0: standby, as a drive that cannot be asked should.
-  return reading_shows_standby(ask(handle)) ? 1 : 0;
+  return reading_shows_standby(ask(handle, -1)) ? 1 : 0;
 }
 
 int disk_power_policy(int handle, DiskPowerPolicy* out) {
@@ -142,7 +163,7 @@ int drive_read_power(int handle, DrivePowerMemory* memory, std::uint64_t now, Dr
     if (policy_again && !power_descriptor(handle, next.policy)) {
       reading = {DrivePowerState::gone, next.mode, false, ENODEV};
     } else if (needed) {
-      reading = ask(handle);
+      reading = ask(handle, info.device);
       if (reading.state != DrivePowerState::gone && reading.state != DrivePowerState::cannot_ask) next.mode = reading.mode;
       next.commanded = true;
       next.command_ms = now;

@@ -200,12 +200,11 @@ bool report_line(const char* name, ReportLine& line) {
   // media it keeps without asking the device. A CD-ROM drive is asked neither.
   char size[24] = "-";
   std::uint64_t bytes = 0;
-  BigGeometryArgs geometry{};
   if (spinning && disk_ioctl(handle, BLKGETSIZE_BYTES, &bytes) == 0) {
     format_size(bytes, size);
-  } else if (!cdrom && !description.removable && disk_ioctl(query, HDIO_GETGEO_BIG, &geometry) == 0) {
-    // A query-only handle may not ask for the length; the geometry needs no rights (512-byte sectors assumed).
-    format_size(std::uint64_t{geometry.cylinders} * geometry.heads * geometry.sectors * 512, size);
+  } else if (!cdrom && !description.removable && disk_geometry_size(query, &bytes) == 0) {
+    // A query-only handle may not ask for the length; the geometry needs no rights.
+    format_size(bytes, size);
   }
   char model[2 * DISK_TEXT_SIZE] = "-";
   if (description.vendor[0] != '\0' || description.product[0] != '\0') {

@@ -163,7 +163,6 @@ void counted(WatchPort& port, WatchedDrive& drive, std::uint64_t now) {
     }
     return;
   }
-  drive.counts_switched_on = true;
   if (!drive.counting || counts.reads != drive.counts.reads || counts.writes != drive.counts.writes) {
     if (!drive.counting) drive.at_change = counts;
     drive.counting = true;
@@ -200,7 +199,7 @@ void idle_standby(Watch& watch, WatchPort& port, WatchedDrive& drive, int& handl
   if (handle == -1) return;
   drive_standby(handle);
   drive.idle_sent = true;
-  ++drive.idle_standbys;
+  drive.idle_pending = true;
   ReportLine detail;
   detail.add("in den Standby geschickt nach ");
   detail.add_number(watch.options.idle_minutes);
@@ -230,11 +229,15 @@ void poll(Watch& watch, WatchPort& port, WatchedDrive& drive) {
   }
   const bool answered = reading.state == DrivePowerState::spinning || reading.state == DrivePowerState::standby ||
                         reading.state == DrivePowerState::off_by_windows;
+  const bool idle_pending = drive.idle_pending;
+  drive.idle_pending = false;
   if (answered) {
     counted(port, drive, now);
     drive.mode = reading.mode;
     drive.by_windows = reading.state == DrivePowerState::off_by_windows;
     seen(watch, port, drive, now, reading.state != DrivePowerState::spinning);
+    // A spin-down counts as --idle's only when the reading after its command finds the drive asleep.
+    if (idle_pending && drive.state == DriveState::standby) ++drive.idle_standbys;
     tell_policy(watch, port, drive);
     idle_standby(watch, port, drive, handle, now);
   }
@@ -347,13 +350,6 @@ void finish_watch(Watch& watch, WatchPort& port) {
   const std::uint64_t now = port.now_ms();
   for (int i = 0; i < watch.count; ++i) {
     WatchedDrive& drive = watch.drives[i];
-    if (drive.counts_switched_on) {
-      const int handle = disk_open(drive.name, 0, 0);
-      if (handle != -1) {
-        disk_counts_off(handle);
-        disk_close(handle);
-      }
-    }
     std::uint64_t longest = 0;
     const std::uint64_t asleep = standby_ms(drive, now, &longest);
     const std::uint64_t watched = now - drive.watched_since_ms;

@@ -53,11 +53,11 @@ struct WatchedDrive {
   bool by_windows;             // the standby is Windows' own power-down
   bool policy_told;            // --idle: what Windows does with the drive was said
   bool counting;               // its counts could be read
-  bool counts_switched_on;     // IOCTL_DISK_PERFORMANCE answered: switched off at the end
   DiskCounts counts;           // the last counts read
   DiskCounts at_change;        // the counts when the state began
   std::uint64_t io_since_ms;   // the counts last moved
   bool idle_sent;              // standby sent for this quiet spell
+  bool idle_pending;           // and the next reading tells whether it went
   unsigned spin_ups, spin_downs, idle_standbys;
   std::uint64_t standby_ms, longest_sleep_ms;
 };
@@ -74,7 +74,7 @@ struct Watch {
 int run_watch(Watch& watch, WatchPort& port);
 // One round: every watched drive once (and, in its time, a look for drives that appeared).
 void watch_round(Watch& watch, WatchPort& port);
-// The summary lines, and the counts switched off again.
+// The summary lines.
 void finish_watch(Watch& watch, WatchPort& port);
 // "1:02:03"
 void format_duration(std::uint64_t ms, char (&out)[24], bool seconds = true);

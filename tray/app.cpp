@@ -41,7 +41,7 @@ void load_icons(HINSTANCE instance) {
   tray.sleeping_bitmap = icon_to_bitmap(tray.sleeping_icon);
 }
 
-void register_window_class(HINSTANCE instance, const char* name) {
+ATOM register_window_class(HINSTANCE instance, const char* name) {
   WNDCLASSEXA window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
@@ -52,14 +52,21 @@ void register_window_class(HINSTANCE instance, const char* name) {
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(CLASS_BACKGROUND_BRUSH);
   window_class.lpszClassName = name;
   window_class.hIconSm = tray.awake_icon;
-  RegisterClassExA(&window_class);
+  return RegisterClassExA(&window_class);
+}
+
+void close_handle(HANDLE& handle) {
+  if (handle) CloseHandle(handle);
+  handle = nullptr;
 }
 
 }  // namespace
 
-bool tray_start(HINSTANCE instance, const char* command_line_tail) {
+bool tray_start(HINSTANCE instance, const char* command_line_tail, int* exit_code) {
   tray = TrayState{};
   tray.session_active = 1;
+  tray.pending_drive = -1;
+  if (exit_code) *exit_code = 0;
   const char* device = device_name_from_tail(command_line_tail);
   // The first version of the record has 64 tooltip characters; later fields stay unused.
   make_instance_name(*reinterpret_cast<char(*)[TOOLTIP_SIZE]>(tray.notify.szTip), device);
@@ -84,19 +91,28 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail) {
   tray.drive = tray_open_drive();
   if (tray.drive < 0) {
     show_message(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
-    if (tray.mutex) CloseHandle(tray.mutex);
-    if (tray.instance_mutex) CloseHandle(tray.instance_mutex);
-    tray.mutex = tray.instance_mutex = nullptr;
+    close_handle(tray.mutex);
+    close_handle(tray.instance_mutex);
     return false;
   }
 
   tray.taskbar_created = RegisterWindowMessageA("TaskbarCreated");
   load_icons(instance);
-  register_window_class(instance, name);
   // Never shown; WM_CREATE stores the handle in the notify record.
-  CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                  nullptr, nullptr, instance, nullptr);
-  return true;
+  if (register_window_class(instance, name) != 0 &&
+      CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                      nullptr, nullptr, instance, nullptr) != nullptr)
+    return true;
+  // No window, no icon: a process left running would hold both mutexes, and every later start for the
+  // drive would hand over to nothing. No box either: there may be no desktop to show one on.
+  disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1)));
+  DeleteObject(tray.sleeping_bitmap);
+  DeleteObject(tray.awake_bitmap);
+  DeleteObject(tray.app_bitmap);
+  close_handle(tray.mutex);
+  close_handle(tray.instance_mutex);
+  if (exit_code) *exit_code = 1;
+  return false;
 }
 
 int tray_open_drive() { return disk_open(tray.device, 0, DISK_OPEN_MODE); }

@@ -12,6 +12,7 @@ struct TrayState {
   NOTIFYICONDATAA notify;  // first version: the size field says NOTIFYICONDATAA_V1_SIZE
   HANDLE mutex;
   volatile LONG drive;      // the drive handle, -1 while the drive is away; the UI thread opens and closes it
+  LONG pending_drive;       // a handle let go of while a hanging command held it, -1 none: closed on a tick
   SRWLOCK drive_lock;       // held shared by the watcher while it sends a command on the handle
   DrivePowerMemory power;   // what the watcher's readings know of the drive; new with each open, under the lock
   HDEVNOTIFY device_notify; // removal notices for the handle
@@ -39,8 +40,9 @@ constexpr UINT_PTR POLL_TIMER_ID = 1;
 constexpr DWORD WATCHER_STOP_WAIT_MS = 2000;
 
 // Start-up up to the hidden window. Returns false after an early exit (second instance, or a drive
-// that cannot be opened), with nothing left to run.
-bool tray_start(HINSTANCE instance, const char* command_line_tail);
+// that cannot be opened: exit code 0; no window: exit code 1, all that start-up took let go of),
+// with nothing left to run.
+bool tray_start(HINSTANCE instance, const char* command_line_tail, int* exit_code = nullptr);
 // Opens the drive named on the command line: the handle, or -1.
 int tray_open_drive();
 // The message loop; the quit message's exit code.
@@ -48,6 +50,9 @@ int tray_run();
 
 // Shell_NotifyIconA, replaceable so that tests can play a notification area that is not there yet.
 extern BOOL(WINAPI* tray_shell_notify)(DWORD message, PNOTIFYICONDATAA data);
+// wtsapi32's session notices, loaded at run time when null (tests set them).
+extern BOOL(WINAPI* tray_wts_register)(HWND window, DWORD flags);
+extern BOOL(WINAPI* tray_wts_unregister)(HWND window);
 
 // Message boxes and menu items for the user, through the wide API: the texts are Windows-1252,
 // the caption (the instance name) is in the system's ANSI code page like the command line it came from.

@@ -132,34 +132,46 @@ void DriveKeeper::lost(DrivePort& port) {
   since_ms_ = port.now_ms();
 }
 
-void DriveKeeper::on(DriveEvent event, DrivePort& port) {
+bool DriveKeeper::on(DriveEvent event, DrivePort& port) {
   switch (event) {
     case DriveEvent::gone:
-      if (state_ != State::open) return;
+      if (state_ != State::open) return true;
       port.unregister();
-      port.close();
-      return lost(port);
+      pending_ = !port.close();
+      lost(port);
+      return true;
     case DriveEvent::query_remove:
-      if (state_ == State::open) port.close();
+      if (state_ == State::open) pending_ = !port.close();
+      if (pending_) {  // refused: opened again once the close is done, whether the removal fails or not
+        port.unregister();
+        lost(port);
+        return false;
+      }
       state_ = State::removing;
-      return;
+      return true;
     case DriveEvent::query_remove_failed:
-      if (state_ != State::removing) return;
+      if (state_ != State::removing) return true;
       port.unregister();
-      if (!port.open()) return lost(port);
-      state_ = State::open;
-      return;
+      if (!port.open()) lost(port);
+      else state_ = State::open;
+      return true;
     case DriveEvent::remove_pending:  // after it no notice for the handle comes: the removal goes ahead
     case DriveEvent::remove_complete:
       port.unregister();
-      if (state_ == State::open) port.close();
+      if (state_ == State::open) pending_ = !port.close();
       if (state_ != State::gone) lost(port);
-      return;
-    case DriveEvent::none: return;
+      return true;
+    case DriveEvent::none: return true;
   }
+  return true;
 }
 
 void DriveKeeper::tick(DrivePort& port) {
+  if (pending_) {
+    pending_ = !port.finish_close();
+    if (pending_) return;
+    since_ms_ = port.now_ms() - REOPEN_PERIOD_MS;  // closed at last: opened again at once
+  }
   if (state_ != State::gone || port.now_ms() - since_ms_ < REOPEN_PERIOD_MS) return;
   since_ms_ = port.now_ms();
   if (port.open()) state_ = State::open;

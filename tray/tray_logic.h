@@ -90,7 +90,10 @@ class DrivePort {
  public:
   virtual ~DrivePort() = default;
   virtual bool open() = 0;        // opens the drive's name and registers for its removal notices
-  virtual void close() = 0;       // lets go of the handle, never waiting for a drive command that hangs
+  // Lets go of the handle, never waiting for a drive command that hangs: false when such a command
+  // holds it, which keeps it pending until finish_close() closes it.
+  virtual bool close() = 0;
+  virtual bool finish_close() = 0;  // true when no close is pending any more
   virtual void unregister() = 0;  // no more removal notices for the handle
   virtual std::uint32_t now_ms() = 0;
 };
@@ -98,14 +101,17 @@ class DrivePort {
 // Windows' removal protocol for an open handle: at a query the handle is closed before the answer
 // (an open handle would veto the removal) and nothing is opened until the query failed (then at once)
 // or the removal went ahead (then the drive is gone). A gone drive is opened again at most once every
-// 5 s, until it opens.
+// 5 s, until it opens. A handle that a hanging command still holds stays pending and is closed on a
+// later tick; until then nothing is opened, and a query to remove is refused (the device is in use).
 class DriveKeeper {
  public:
-  void on(DriveEvent event, DrivePort& port);
+  // false: refuse the query to remove.
+  bool on(DriveEvent event, DrivePort& port);
   void tick(DrivePort& port);
 
  private:
   enum class State { open, gone, removing } state_ = State::open;
+  bool pending_ = false;        // a close waits for a command to let go of the handle
   std::uint32_t since_ms_ = 0;  // gone since, or the last attempt to open it again
   void lost(DrivePort& port);
 };

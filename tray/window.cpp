@@ -8,6 +8,8 @@
 #include "texts.h"
 
 BOOL(WINAPI* tray_shell_notify)(DWORD, PNOTIFYICONDATAA) = Shell_NotifyIconA;
+BOOL(WINAPI* tray_wts_register)(HWND, DWORD) = nullptr;
+BOOL(WINAPI* tray_wts_unregister)(HWND) = nullptr;
 
 namespace {
 
@@ -43,20 +45,26 @@ void register_drive_notices(int drive) {
 }
 
 // The watcher may be inside a drive command on the handle: it gets 1.5 s to finish, then the command
-// is cancelled, so that closing never waits for the drive. A command that cannot be cancelled keeps
-// the handle, which the process exit closes.
-void let_go_of_drive() {
+// is cancelled, so that closing never waits for the drive. The cancel does not wait for the command to
+// end (a pass-through command may take its full 10 s): a handle still held then stays pending, and a
+// later tick closes it once the watcher lets go; while it is open, Windows keeps the drive's number.
+// false while the close is pending.
+bool let_go_of_drive() {
   const LONG drive = InterlockedExchange(&tray.drive, -1);
-  if (drive == -1) return;
+  if (drive == -1) return true;
   const DWORD start = GetTickCount();
   while (!TryAcquireSRWLockExclusive(&tray.drive_lock)) {
     const DWORD waited = GetTickCount() - start;
-    if (waited >= 2 * IDLE_WAIT_MS) return;
+    if (waited >= 2 * IDLE_WAIT_MS) {
+      tray.pending_drive = drive;
+      return false;
+    }
     if (waited >= IDLE_WAIT_MS && tray.worker_thread) CancelSynchronousIo(tray.worker_thread);
     Sleep(10);
   }
   disk_close(static_cast<int>(drive));
   ReleaseSRWLockExclusive(&tray.drive_lock);
+  return true;
 }
 
 class TrayDrive : public DrivePort {
@@ -74,7 +82,15 @@ class TrayDrive : public DrivePort {
     ReleaseSRWLockExclusive(&tray.drive_lock);
     return drive >= 0;
   }
-  void close() override { let_go_of_drive(); }
+  bool close() override { return let_go_of_drive(); }
+  bool finish_close() override {
+    if (tray.pending_drive == -1) return true;
+    if (!TryAcquireSRWLockExclusive(&tray.drive_lock)) return false;
+    disk_close(static_cast<int>(tray.pending_drive));
+    tray.pending_drive = -1;
+    ReleaseSRWLockExclusive(&tray.drive_lock);
+    return true;
+  }
   void unregister() override {
     if (tray.device_notify) UnregisterDeviceNotification(tray.device_notify);
     tray.device_notify = nullptr;
@@ -82,26 +98,30 @@ class TrayDrive : public DrivePort {
   std::uint32_t now_ms() override { return GetTickCount(); }
 };
 
-void on_drive_event(DriveEvent event) {
+bool on_drive_event(DriveEvent event) {
   TrayDrive port;
-  tray.keeper.on(event, port);
+  return tray.keeper.on(event, port);
 }
 
-// A removal notice for our handle; every other device's is not ours to answer.
-void on_device_change(WPARAM code, LPARAM record) {
+// A removal notice for our handle; every other device's is not ours to answer. A query to remove is
+// refused while a hanging command still holds the handle (the device is in use).
+LRESULT on_device_change(WPARAM code, LPARAM record) {
   const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record);
-  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE || tray.device_notify == nullptr) return;
-  if (reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify != tray.device_notify) return;
-  on_drive_event(device_change_event(code));
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE || tray.device_notify == nullptr) return TRUE;
+  if (reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify != tray.device_notify) return TRUE;
+  return on_drive_event(device_change_event(code)) ? TRUE : BROADCAST_QUERY_DENY;
 }
 
+// A window registered for session notices must unregister before it is destroyed (the documentation
+// of WTSRegisterSessionNotification).
 void register_session_notifications(HWND window) {
-  tray.wtsapi = load_system_library(L"wtsapi32.dll");
-  if (tray.wtsapi == nullptr) return;
-  using RegisterFunction = BOOL(WINAPI*)(HWND, DWORD);
-  auto register_notification = reinterpret_cast<RegisterFunction>(
-      reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSRegisterSessionNotification")));
-  if (register_notification) register_notification(window, NOTIFY_FOR_THIS_SESSION);
+  if (tray_wts_register == nullptr && (tray.wtsapi = load_system_library(L"wtsapi32.dll")) != nullptr) {
+    tray_wts_register = reinterpret_cast<decltype(tray_wts_register)>(
+        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSRegisterSessionNotification")));
+    tray_wts_unregister = reinterpret_cast<decltype(tray_wts_unregister)>(
+        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSUnRegisterSessionNotification")));
+  }
+  if (tray_wts_register) tray_wts_register(window, NOTIFY_FOR_THIS_SESSION);
 }
 
 void on_create(HWND window) {
@@ -167,7 +187,12 @@ void on_destroy(HWND window) {
   DeleteObject(tray.app_bitmap);
   close_handle(tray.mutex);
   close_handle(tray.instance_mutex);
-  if (tray.wtsapi) FreeLibrary(tray.wtsapi);
+  if (tray_wts_unregister) tray_wts_unregister(window);
+  if (tray.wtsapi) {  // the pointers were ours, from the library
+    FreeLibrary(tray.wtsapi);
+    tray_wts_register = nullptr;
+    tray_wts_unregister = nullptr;
+  }
   tray.wtsapi = nullptr;
   PostQuitMessage(0);
 }
@@ -202,7 +227,7 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case TrayAction::destroy: on_destroy(window); return 0;
     case TrayAction::tick: on_tick(); return 0;
     case TrayAction::taskbar_created: add_icon(); return 0;
-    case TrayAction::device_change: on_device_change(wparam, lparam); return TRUE;
+    case TrayAction::device_change: return on_device_change(wparam, lparam);
     case TrayAction::drive_gone: on_drive_event(DriveEvent::gone); return 0;
     case TrayAction::session_lock: tray.session_active = 0; return 0;
     case TrayAction::session_unlock: tray.session_active = 1; return 0;

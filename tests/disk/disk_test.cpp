@@ -153,6 +153,8 @@ TEST(Routes, ACommandThatFails) {
     std::uint8_t routes_after;
   } cases[] = {
       {"ATA: 513 bytes", 1, refuse(), IDENTIFY, 513, EINVAL, 1},
+      {"ATA: no registers back (BSY)", 1, answer({}), CHECK_POWER, 0, ENOSYS, 0},
+      {"IDE: no registers back (BSY)", 2, ide_reply(CHECK_POWER, {}), CHECK_POWER, 0, ENOSYS, 0},
       {"IDE: drive error", 2, ide_reply(DRIVE_ERR, pattern(512)), IDENTIFY, 512, EIO, 2},
       {"IDE: byte count short", 2, ide_reply(DRIVE_OUT, pattern(512), 523), IDENTIFY, 512, EIO, 2},
       {"IDE: no data, the marker", 2, ide_reply(DRIVE_OUT, cf_first), IDENTIFY, 512, EIO, 2},

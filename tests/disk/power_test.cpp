@@ -117,6 +117,15 @@ TEST(PowerReading, DescriptorQueryOnlyHandleAndOperations) {
   fake.windows_power = 1;
   EXPECT_EQ(std::pair(drive_check_sleeping(handle), drive_standby(handle)), std::pair(0, 0));
   EXPECT_EQ(fake.count(IOCTL_ATA_PASS_THROUGH), 3u);
+  // "File not found" from every route: a passing failure while the name still opens, gone once it does not.
+  fake.disks = {{"\\\\.\\PhysicalDrive2", {0x20, 0}}, {"\\\\.\\PhysicalDrive9", {0x90, 0}}};
+  for (const std::uint32_t code : {IOCTL_ATA_PASS_THROUGH, IOCTL_IDE_PASS_THROUGH, IOCTL_SCSI_PASS_THROUGH}) fake.on(code, refuse(2));
+  const int sdc = disk_open("/dev/sdc", 0, 0);
+  for (const bool there : {true, false}) {
+    if (!there) fake.disks.erase("\\\\.\\PhysicalDrive2");
+    ASSERT_EQ(drive_read_power(sdc, &memory, 0, &reading), 0);
+    EXPECT_EQ(std::pair(reading.state, reading.error), there ? std::pair(State::cannot_ask, ENOENT) : std::pair(State::gone, ENODEV));
+  }
 }
 
 }  // namespace

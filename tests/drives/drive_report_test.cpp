@@ -64,7 +64,7 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   fake.windows_power_of[0x10] = 0;
   for (const auto& [handle, size] : {std::pair{0x10, 2000398934016}, {0x20, 1000204886016}, {0x30, 512110190592}})
     fake.on(IOCTL_DISK_GET_LENGTH_INFO, bytes_reply(le(size, 8)), handle);
-  fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(60801, 255, 63), 0x40);
+  fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(7600, 255, 63, 4096), 0x40);  // 4 KiB logical sectors
   fake.on(IOCTL_DISK_GET_DRIVE_GEOMETRY, geometry(62260, 255, 63), 0x30);
   fake.on(IOCTL_SCSI_PASS_THROUGH, sat_reply(false, {0, 0, 0, 0, 0, 0, 0x50, 0}), 0x10);
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF), 0x20);

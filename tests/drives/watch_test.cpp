@@ -32,27 +32,28 @@ struct ScriptedWatch : WatchPort {
 };
 
 // A sleep, a wake after reads and writes (counted across the wrap), a sleep, a wake without any and
-// --idle's standby after ten quiet minutes (once a quiet spell, never to a drive in standby), the
-// drive gone and back after reads and writes, --idle's standby again and a quiet round after it; the
-// summary; the counts switched off at the end.
+// --idle's standby after ten quiet minutes (once a quiet spell, never to a drive in standby), which the
+// drive ignores; the drive gone and back after reads and writes, --idle's standby again and the drive in
+// standby after it; the summary (a standby of --idle counts once the next reading finds the drive
+// asleep); the counts left on at the end.
 TEST(Watch, EventsAndSummary) {
   std::uint8_t mode = 0xFF;
   std::uint32_t reads = 0xFFFFFFFE, writes = 7;  // near the wrap
   FakeDriver fake;
   fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, 0};
   fake.on(IOCTL_ATA_PASS_THROUGH, [&mode](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    if (call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] != 0xE5) mode = 0x00;  // STANDBY IMMEDIATE
     return power_mode(mode)(call, out, returned);
   });
   fake.on(IOCTL_DISK_PERFORMANCE, [&](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
     return answer({{40, le(reads, 4)}, {44, le(writes, 4)}})(call, out, returned);
   });
-  fake.on(IOCTL_DISK_PERFORMANCE_OFF, bytes_reply({}));
   ScriptedWatch port;
-  port.stop_after = 8;
+  port.stop_after = 9;
   port.script = [&](int round) {
-    mode = round == 1 || round == 3 ? 0x00 : round == 4 ? 0x83 : 0xFF;
+    if (round != 9) mode = round == 1 || round == 3 ? 0x00 : round == 4 ? 0x83 : 0xFF;
     if (round == 2 || round == 6) reads += 3, writes += 1;
-    fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, round == 5 ? SYS_ERROR_FILE_NOT_FOUND : 0};  // unplugged
+    fake.disks["\\\\.\\PhysicalDrive1"] = {0x10, round == 6 ? SYS_ERROR_FILE_NOT_FOUND : 0};  // unplugged
   };
   const char* args[] = {"x", "--watch", "--idle", "10", "/dev/sdb"};
   Watch watch;
@@ -65,13 +66,14 @@ TEST(Watch, EventsAndSummary) {
       "T4  /dev/sdb   Idle_c              nach 0:10:00 Standby; ohne Lese- oder Schreibzugriff (Abfrage eines "
       "anderen Programms, etwa SMART, oder das Laufwerk selbst)",
       "T4  /dev/sdb   Idle_c              in den Standby geschickt nach 10 Minuten ohne Lese- und Schreibzugriff",
-      "T5  /dev/sdb   -                   nicht mehr da; wird beobachtet, bis es wieder da ist",
-      "T6  /dev/sdb   aktiv/idle          wieder da",
-      "T7  /dev/sdb   aktiv/idle          in den Standby geschickt nach 10 Minuten ohne Lese- und Schreibzugriff"};
+      "T6  /dev/sdb   -                   nicht mehr da; wird beobachtet, bis es wieder da ist",
+      "T7  /dev/sdb   aktiv/idle          wieder da",
+      "T8  /dev/sdb   aktiv/idle          in den Standby geschickt nach 10 Minuten ohne Lese- und Schreibzugriff",
+      "T9  /dev/sdb   Standby             nach 0:20:00 wach"};
   EXPECT_EQ(port.lines, expected);
-  EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 2 Abschaltungen (2 durch --idle), Standby 0:20 von 1:30 (22 %), "
+  EXPECT_EQ(port.notes.back(), "/dev/sdb: 2 Anl\xE4ufe, 3 Abschaltungen (1 durch --idle), Standby 0:30 von 1:40 (30 %), "
                                "l\xE4ngster Schlaf 0:10");
-  EXPECT_EQ(fake.calls().back().code, IOCTL_DISK_PERFORMANCE_OFF);
+  EXPECT_EQ(fake.count(0x70060), 0u);  // IOCTL_DISK_PERFORMANCE_OFF: the counts stay on for everyone
 }
 
 // A drive that Windows powers down after 20 minutes: --idle 30 sends it nothing (said once at the

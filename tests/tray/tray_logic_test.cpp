@@ -65,11 +65,13 @@ struct ScriptedDrive : DrivePort {
   std::size_t tries = 0;
   std::uint32_t clock = 0xFFFFFFFFu - 1000;
   std::string log;
+  int busy = 0;  // ticks for which a hanging command still holds the handle
   bool open() override {
     log += "open ";
     return opens.at(tries++);
   }
-  void close() override { log += "close "; }
+  bool close() override { return log += busy ? "close? " : "close ", busy == 0; }
+  bool finish_close() override { return busy && --busy == 0 ? log += "closed ", true : busy == 0; }
   void unregister() override { log += "unregister "; }
   std::uint32_t now_ms() override { return clock; }
 };
@@ -81,6 +83,7 @@ TEST(DriveKeeper, RemovalProtocolAndReopening) {
     std::vector<std::pair<unsigned, E>> script;
     std::vector<bool> opens;
     const char* log;
+    int busy = 0;
   } cases[] = {
       {{{0, E::query_remove}, {6000, TICK}, {6100, E::query_remove_failed}}, {true}, "close | | unregister open |"},
       {{{0, E::query_remove}, {100, E::remove_pending}, {4000, TICK}, {5100, TICK}, {9000, TICK}, {10200, TICK}},
@@ -89,15 +92,19 @@ TEST(DriveKeeper, RemovalProtocolAndReopening) {
       {{{0, E::gone}, {100, E::gone}, {200, E::query_remove}, {300, E::gone}, {6000, TICK}, {6100, E::query_remove_failed}},
        {false}, "unregister close | | | | | unregister open |"},
       {{{0, E::query_remove_failed}, {100, E::remove_pending}, {5200, TICK}}, {true}, "| unregister close | open |"},
+      // a command holds the handle for two ticks: nothing opened meanwhile, the query refused, closed once
+      {{{0, E::gone}, {100, E::query_remove}, {400, TICK}, {800, TICK}, {900, E::query_remove}, {950, E::query_remove_failed}},
+       {true, true}, "unregister close? | unregister no | | closed open | close | unregister open |", 2},
   };
   for (const auto& c : cases) {
     ScriptedDrive port;
     port.opens = c.opens;
+    port.busy = c.busy;
     DriveKeeper keeper;
     const std::uint32_t start = port.clock;
     for (const auto& [at, event] : c.script) {
       port.clock = start + at;
-      if (event == TICK) keeper.tick(port); else keeper.on(event, port);
+      if (event == TICK) keeper.tick(port); else if (!keeper.on(event, port)) port.log += "no ";
       port.log += "| ";
     }
     EXPECT_EQ(port.log, std::string(c.log) + " ");

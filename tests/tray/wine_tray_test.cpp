@@ -64,6 +64,11 @@ std::ptrdiff_t adds() {
   return std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
 }
 
+// The window registered for session notices, until it unregisters.
+HWND session_notices = nullptr;
+BOOL WINAPI register_sessions(HWND window, DWORD) { return session_notices = window, TRUE; }
+BOOL WINAPI unregister_sessions(HWND window) { return session_notices = window == session_notices ? nullptr : window, TRUE; }
+
 class Tray : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,6 +82,9 @@ class Tray : public ::testing::Test {
     SendMessageA(window, WM_COMMAND, CMD_QUIT, 0);
     EXPECT_EQ(tray_run(), 0);  // drains the queue up to the quit message
     tray_shell_notify = Shell_NotifyIconA;
+    tray_wts_register = nullptr;
+    tray_wts_unregister = nullptr;
+    UnregisterClassA("Spindwart V7 /dev/hda", GetModuleHandleA(nullptr));  // the next test's start registers it
   }
   bool sleeping() { return tray.notify.hIcon == tray.sleeping_icon; }
   bool checked() { return (GetMenuState(tray.menu, CMD_SLEEPING, MF_BYCOMMAND) & MF_CHECKED) != 0; }
@@ -90,7 +98,10 @@ class Tray : public ::testing::Test {
 TEST_F(Tray, WindowMenuAndInfoBox) {
   const char* code_page = std::getenv("EXPECTED_ACP");
   EXPECT_EQ(GetACP(), code_page ? static_cast<UINT>(std::atoi(code_page)) : 1252u);
+  tray_wts_register = register_sessions;
+  tray_wts_unregister = unregister_sessions;
   start();
+  EXPECT_EQ(session_notices, window);
   std::wstring menu;
   for (int i = 0; i < GetMenuItemCount(tray.menu); ++i) {
     wchar_t text[64] = {};
@@ -113,6 +124,21 @@ TEST_F(Tray, WindowMenuAndInfoBox) {
   SetEvent(lock);
   CloseHandle(lock);
   quit();
+  EXPECT_EQ(session_notices, nullptr);
+  // A window class that cannot be registered (its name is taken): exit code 1, both mutexes let go of.
+  WNDCLASSEXA taken{};
+  taken.cbSize = sizeof taken;
+  taken.lpfnWndProc = DefWindowProcA;
+  taken.hInstance = GetModuleHandleA(nullptr);
+  taken.lpszClassName = "Spindwart V7 /dev/hdb";
+  ASSERT_NE(RegisterClassExA(&taken), 0);
+  int code = 0;
+  EXPECT_FALSE(tray_start(GetModuleHandleA(nullptr), "/dev/hdb", &code));
+  EXPECT_EQ(std::pair(code, fake.closed.size()), std::pair(1, std::size_t{2}));
+  for (const char* name : {"Spindwart V7 /dev/hdb", "Spindwart V7 PhysicalDrive1"}) {
+    CloseHandle(CreateMutexA(nullptr, FALSE, name));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << name;
+  }
 }
 
 // The icon and check mark follow the drive; no poll while the session is locked; an unplugged drive
@@ -156,6 +182,17 @@ TEST_F(Tray, FollowsTheDrive) {
   EXPECT_EQ(std::pair(fake.opens.size(), fake.calls().size()), std::pair(std::size_t{2}, calls));
   notice(DBT_DEVICEQUERYREMOVEFAILED, tray.device_notify);
   EXPECT_EQ(fake.opens.size(), 3u);  // at once
+  // A command that holds the handle past the 3 s wait: the query is refused, the handle closed once the
+  // command returns, and only then opened again.
+  fake.on(IOCTL_ATA_PASS_THROUGH, [](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    Sleep(4500);
+    return power_mode(0xFF)(call, out, returned);
+  });
+  pump(800);  // the watcher is inside the command
+  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify), BROADCAST_QUERY_DENY);
+  EXPECT_EQ(fake.closed.size(), 2u);
+  fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF));
+  EXPECT_TRUE(pump_until([&] { return fake.closed.size() == 3 && fake.opens.size() == 4; }, 4000));
   quit();
 }
 
