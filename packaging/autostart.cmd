@@ -151,16 +151,25 @@ goto :eof
 
 :whoami
 rem The account's SID, and whether it is in the Administrators group (S-1-5-32-544; without an
-rem elevated prompt the group is there for deny only, which still says that the account is one).
-for /f "tokens=1,* delims=:" %%a in ('"%SystemRoot%\System32\whoami.exe" /user /groups /fo list') do if /i "%%a"=="SID" call :sid %%b
-rem Only the characters of a SID go on to the elevated copy.
+rem elevated prompt the group is there for deny only, which still says that the account is one). The
+rem list format's labels are translated (some languages write "SID :"), so the formats without labels
+rem are read, and the SIDs are found by their shape, not by a column: Microsoft documents /fo csv and
+rem /nh, not the order of the columns. An account name holds no comma; a group's attributes may.
+for /f "usebackq tokens=1-4 delims=," %%a in (`"%SystemRoot%\System32\whoami.exe" /user /fo csv /nh`) do call :fields %%a %%b %%c %%d
+for /f "usebackq tokens=1-9 delims=," %%a in (`"%SystemRoot%\System32\whoami.exe" /groups /fo csv /nh`) do call :fields %%a %%b %%c %%d %%e %%f %%g %%h %%i
+rem Only the characters of a SID go on to the elevated copy and into the task.
 if defined sid for /f "delims=S0123456789-" %%x in ("%sid%") do set "sid="
 goto :eof
 
-:sid
-if not defined sid set "sid=%~1"
+:fields
+rem The fields of one line: the first one shaped like a SID is the account's (the user's line comes
+rem first), S-1-5-32-544 is the Administrators group. A group's attributes come split at their commas,
+rem and put together again here with their quotation marks.
+if "%~1"=="" goto :eof
+for /f "tokens=1,2 delims=-" %%x in ("%~1") do if not defined sid if "%%x-%%y"=="S-1" set "sid=%~1"
 if "%~1"=="S-1-5-32-544" set "admin=1"
-goto :eof
+shift
+goto :fields
 
 :report
 if "%1 %2"=="install 0" (
@@ -192,12 +201,12 @@ for /f "tokens=2 delims=:." %%c in ('"%SystemRoot%\System32\chcp.com"') do set /
   >>"%xml%" echo   ^<Triggers^>
   >>"%xml%" echo     ^<LogonTrigger^>
   >>"%xml%" echo       ^<Enabled^>true^</Enabled^>
-  for %%u in ("%USERDOMAIN%\%USERNAME%") do >>"%xml%" echo       ^<UserId^>^<^![CDATA[%%~u]]^>^</UserId^>
+  >>"%xml%" echo       ^<UserId^>%sid%^</UserId^>
   >>"%xml%" echo     ^</LogonTrigger^>
   >>"%xml%" echo   ^</Triggers^>
   >>"%xml%" echo   ^<Principals^>
   >>"%xml%" echo     ^<Principal id="Author"^>
-  for %%u in ("%USERDOMAIN%\%USERNAME%") do >>"%xml%" echo       ^<UserId^>^<^![CDATA[%%~u]]^>^</UserId^>
+  >>"%xml%" echo       ^<UserId^>%sid%^</UserId^>
   >>"%xml%" echo       ^<LogonType^>InteractiveToken^</LogonType^>
   >>"%xml%" echo       ^<RunLevel^>HighestAvailable^</RunLevel^>
   >>"%xml%" echo     ^</Principal^>
