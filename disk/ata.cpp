@@ -16,10 +16,6 @@ namespace {
 constexpr std::size_t ATA_BUFFER_SIZE = ATA_LAYOUT_X86_64.data_at + ATA_MAX_DATA;
 static_assert(ATA_LAYOUT_I686.data_at + ATA_MAX_DATA == 556);
 
-int fail(int error) {
-  errno = error;
-  return -1;
-}
 
 // A refused request: ENOSYS when the driver does not offer it (the route can be given up), ENODEV
 // when the drive is gone (which says nothing about the route), else a passing failure: a busy or

@@ -8,3 +8,10 @@
 // offer the request; ENOENT when there is no such device; EACCES when the rights are missing; EIO
 // for everything else, which says nothing about the next attempt.
 int sys_errno(std::uint32_t system_error);
+
+#include <cerrno>
+// A failure of the layer: errno set, -1.
+inline int fail(int error) {
+  errno = error;
+  return -1;
+}

@@ -16,10 +16,6 @@ constexpr std::uint32_t SHARE_READ_WRITE = 3;
 constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
 constexpr std::uint32_t FLAG_NO_BUFFERING = 0x20000000;
 
-int fail(int error) {
-  errno = error;
-  return -1;
-}
 
 // 0..25 for "\\.\PhysicalDriveN", 32..47 for "\\.\CdRomN": the number at the end of the path.
 int device_number(const DevicePath& device) {
@@ -30,6 +26,20 @@ int device_number(const DevicePath& device) {
 }
 
 }  // namespace
+
+bool device_still_opens(int device) {
+  if (device < 0) return true;
+  const bool cdrom = device >= 32;
+  const char name[] = {'/', 'd', 'e', 'v', '/', 's', 'c', 'd', static_cast<char>('0' + (device - 32) / 10),
+                       static_cast<char>('0' + (device - 32) % 10), '\0'};
+  const char disk[] = {'/', 'd', 'e', 'v', '/', 's', 'd', static_cast<char>('a' + device), '\0'};
+  DevicePath path;
+  if (!device_path_for(cdrom ? name : disk, path)) return true;
+  const std::intptr_t handle = disk_sys->create_file(path.path, 0, SHARE_READ_WRITE, OPEN_EXISTING_DISPOSITION, 0);
+  if (handle == -1) return false;
+  disk_sys->close_handle(handle);
+  return true;
+}
 
 int disk_open(const char* name, int flags, int /*mode*/) {
   DevicePath device;

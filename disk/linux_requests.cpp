@@ -21,10 +21,6 @@ struct Geometry {
   std::uint32_t bytes_per_sector;
 };
 
-int fail(int error) {
-  errno = error;
-  return -1;
-}
 
 // A request without input; false with the platform's reason when it was refused.
 bool query(int handle, std::uint32_t code, std::uint8_t* out, std::uint32_t out_size) {

@@ -17,6 +17,10 @@ HandleInfo handle_info(int handle);
 void count_standby(int device);
 std::uint32_t standbys_of(int device);
 
+// Whether the device's name still opens (for queries only, so that nothing looks at the disk); true for
+// a device that is not known.
+bool device_still_opens(int device);
+
 // GetDevicePowerState says that Windows powered the handle's device down: a command would first power
 // it up again.
 bool powered_down_by_windows(int handle);

@@ -6,7 +6,6 @@
 // down spins it up. GetDevicePowerState and the read and write counts cost the drive nothing, so every
 // reading takes them and sends the command only when they leave the answer open.
 #include <cerrno>
-#include <cstring>
 
 #include "bytes.h"
 #include "disk.h"
@@ -22,10 +21,6 @@ constexpr std::uint64_t RECHECK_AFTER_IDLE_MS = 60000;
 constexpr std::uint64_t POLICY_AGAIN_MS = 60000;
 constexpr std::uint32_t NEVER = 0xFFFFFFFF;
 
-int fail(int error) {
-  errno = error;
-  return -1;
-}
 
 // 1 working, 0 powered down, -1 not known; gone when the call failed because the drive is.
 int windows_power(int handle, bool& gone) {
@@ -69,29 +64,13 @@ DrivePowerReading classify(int result, int error, std::uint8_t mode) {
   return {error == ENODEV ? DrivePowerState::gone : DrivePowerState::cannot_ask, mode, true, error};
 }
 
-// Whether the device's name still opens (for queries only, so that nothing looks at the disk).
-bool still_there(int device) {
-  if (device < 0) return true;
-  char path[24] = "\\\\.\\PhysicalDrive";
-  if (device >= 32) std::memcpy(path + 4, "CdRom", 6);
-  const int number = device >= 32 ? device - 32 : device;
-  char* end = path + std::strlen(path);
-  if (number >= 10) *end++ = static_cast<char>('0' + number / 10);
-  *end++ = static_cast<char>('0' + number % 10);
-  *end = '\0';
-  const std::intptr_t handle = disk_sys->create_file(path, 0, 3, 3, 0);
-  if (handle == -1) return false;
-  disk_sys->close_handle(handle);
-  return true;
-}
-
 // "File not found" on an open handle is what the disk class driver answers for a device no longer at
 // its address; a drive that is still there can answer so too. Gone when its name no longer opens.
 DrivePowerReading ask(int handle, int device) {
   std::uint8_t mode = 0;
   const int result = drive_power_mode(handle, &mode);
   const int error = errno;
-  if (result != 0 && error == ENOENT && !still_there(device)) return {DrivePowerState::gone, mode, true, ENODEV};
+  if (result != 0 && error == ENOENT && !device_still_opens(device)) return {DrivePowerState::gone, mode, true, ENODEV};
   return classify(result, error, mode);
 }
 
