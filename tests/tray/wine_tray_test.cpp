@@ -79,6 +79,7 @@ class Tray : public ::testing::Test {
     window = tray.notify.hWnd;
   }
   void quit() {
+    if (window == nullptr) return;  // start() failed: no message loop to end, which would wait for ever
     SendMessageA(window, WM_COMMAND, CMD_QUIT, 0);
     EXPECT_EQ(tray_run(), 0);  // drains the queue up to the quit message
     tray_shell_notify = Shell_NotifyIconA;
