@@ -22,7 +22,7 @@ constexpr std::uint8_t DISK_IO = 0xd4, PROCESS = 0xd0, THREAD = 0xd1;
 constexpr std::uint8_t START = 1, END = 2, DC_START = 3, READ = 10, WRITE = 11;
 constexpr std::uint8_t NAME = 0, FILE_CREATE = 32, FILE_RUNDOWN = 36;
 constexpr std::uint32_t NONE = 0xFFFFFFFF;
-constexpr std::size_t NAMES_MAX = 65536, KEPT_PER_DISK = 4096;
+constexpr std::size_t NAMES_MAX = 65536, KEPT_PER_DISK = 4096, DISKS_MAX = 64, THREADS_MAX = 262144, PROCESSES_MAX = 65536;
 
 int pointer_size(const DiskTraceEvent& e) { return (e.flags & 0x0040) ? 8 : (e.flags & 0x0020) ? 4 : 0; }
 
@@ -157,6 +157,7 @@ void disk_trace_feed(DiskTrace& trace, const DiskTraceEvent& e) {
   const std::uint8_t group = kernel_group(e);
   Io io;
   if (decode_io(e, io)) {
+    if (t.disks.size() >= DISKS_MAX && t.disks.count(io.disk) == 0) return;  // the disk number is the payload's
     DiskTrace::Tables::Disk& disk = t.disks[io.disk];
     if (disk.ring.empty()) disk.ring.reserve(KEPT_PER_DISK);
     DiskTrace::Tables::Kept kept{io, NONE, {}};
@@ -174,7 +175,7 @@ void disk_trace_feed(DiskTrace& trace, const DiskTraceEvent& e) {
         it->second.ended = e.timestamp;
         t.ended_threads.emplace_back(e.timestamp, thread);
       }
-    } else {
+    } else if (t.threads.size() < THREADS_MAX || t.threads.count(thread) != 0) {
       t.threads[thread] = {get_le32(e.data), {}, 0};
     }
   } else if (group == PROCESS && (e.opcode == START || e.opcode == DC_START || e.opcode == END)) {
@@ -201,7 +202,7 @@ void disk_trace_feed(DiskTrace& trace, const DiskTraceEvent& e) {
     std::string name;
     for (std::uint32_t i = at; i < e.size && e.data[i] != 0 && name.size() < 63; ++i)
       name += e.data[i] >= 0x20 && e.data[i] < 0x7F ? static_cast<char>(e.data[i]) : '?';
-    t.processes[process] = {0, name, 0};
+    if (t.processes.size() < PROCESSES_MAX || t.processes.count(process) != 0) t.processes[process] = {0, name, 0};
   } else if (std::memcmp(e.provider, FILE_IO, 16) == 0 &&
              (e.opcode == NAME || e.opcode == FILE_CREATE || e.opcode == FILE_RUNDOWN) && e.size > static_cast<std::uint32_t>(p)) {
     const std::uint64_t file = pointer_at(e.data, p);

@@ -35,7 +35,8 @@ struct DiskIoCause {
   std::uint64_t offset;
 };
 
-// The tables of threads, processes and file names, and the disk events kept (the last 4,096 per disk).
+// The tables of threads, processes and file names, and the disk events kept (the last 4,096 per disk, of
+// at most 64 disks).
 class DiskTrace {
  public:
   DiskTrace();
