@@ -1,7 +1,8 @@
 // The disk layer fed by a driver whose every reply the fuzzer writes (for each request: one byte
 // whether it is carried out, four the byte count it reports, then its output). The first byte picks
-// a drive command with the identify request (odd) or one transport command (even). Buffers are
-// exactly sized on the heap, where the address sanitizer watches them.
+// a drive command with the identify request (odd), one transport command (2 modulo 4) or power readings
+// a minute apart with Windows' power state also the fuzzer's (0 modulo 4). Buffers are exactly sized on
+// the heap, where the address sanitizer watches them.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -29,6 +30,11 @@ const DiskSys fuzz_sys = [] {
   };
   sys.page_alloc = [](std::size_t size) { return next() == 0xFF ? nullptr : std::calloc(1, size); };
   sys.page_free = std::free;
+  sys.device_power_state = [](std::intptr_t, int* on) {
+    const std::uint8_t b = next();
+    if (b & 2) *on = b & 1;
+    return (b & 4) != 0;
+  };
   sys.last_error = [] { return static_cast<std::uint32_t>("\x01\x32\x05\x06"[next() % 4]); };  // 1, 50, 5 or a gone drive
   return sys;
 }();
@@ -49,6 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(arg.data(), header, 4);
     disk_ioctl(1, HDIO_DRIVE_CMD, arg.data());
     if (header[3] != 0) disk_ioctl(1, HDIO_GET_IDENTITY, arg.data() + 4);  // 512 bytes of room
+  } else if (data[0] % 4 == 0) {
+    DrivePowerMemory memory{};
+    DrivePowerReading reading;
+    for (std::uint64_t minute = 0; left > 0 && minute < 8; ++minute) {
+      drive_read_power(1, &memory, minute * 60000, &reading);
+      if (reading.state == DrivePowerState::off_by_windows && reading.asked) std::abort();  // a command to a powered-down drive
+    }
   } else {
     std::uint8_t regs[IDEREGS_SIZE] = {next(), next(), next(), next(), next(), next(), next(), next()};
     const int len = std::vector<int>{0, 512, 1024, -1, -512, 256, 513, 0}[next() % 8];
