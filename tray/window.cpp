@@ -70,9 +70,10 @@ bool let_go_of_drive() {
 class TrayDrive : public DrivePort {
  public:
   // Under the lock, which the watcher holds while it reads: the power memory of the handle before is
-  // not this one's. While a command on the handle before still runs, the next try comes later.
+  // not this one's. No command holds the lock now: there is no handle (the keeper opens none while a
+  // close is pending), so the wait is at most the watcher's look at an empty handle.
   bool open() override {
-    if (!TryAcquireSRWLockExclusive(&tray.drive_lock)) return false;
+    AcquireSRWLockExclusive(&tray.drive_lock);
     const int drive = tray_open_drive();
     if (drive >= 0) {
       register_drive_notices(drive);
