@@ -123,6 +123,13 @@ TEST(DiskTrace, DocumentedLayoutsAndTheFirstAccess) {
   EXPECT_EQ(std::pair(cause.issued, std::string(cause.process)), std::pair(std::uint64_t{1195}, std::string("idx.exe")));
   EXPECT_FALSE(disk_trace_first_io(trace, 1, 1496, &cause));
   EXPECT_FALSE(disk_trace_first_io(trace, 2, 0, &cause));
+  // A thread's End: its late events still find it until 10 s of later event time came (DCEnd changes nothing).
+  disk_trace_feed(trace, event(0xd1, 2, 3, 4, thread, 2000));
+  for (const auto& [time, pid] : {std::pair{std::uint64_t{2001}, 300u}, {2000 + 10 * 10000000u, 0xFFFFFFFFu}}) {
+    disk_trace_feed(trace, event(0xd1, 4, 3, 4, thread, time));
+    ASSERT_TRUE(disk_trace_cause(trace, io(3, 77, 1900), &cause));
+    EXPECT_EQ(cause.process_id, pid) << time;
+  }
 }
 
 }  // namespace
