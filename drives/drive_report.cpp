@@ -47,26 +47,6 @@ void add_power_state(ReportLine& line, const DrivePowerReading& reading) {
   }
 }
 
-// The power reading of a drive, with the fewest rights that it needs: Windows' record through the
-// query-only handle, and a command only through one with read and write access, opened (into handle)
-// only when the reading needs a command.
-DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowerMemory& memory) {
-  disk_forget_routes();
-  DrivePowerReading reading;
-  drive_read_power(query, &memory, 0, &reading);
-  if (reading.state != DrivePowerState::cannot_ask || reading.error != EACCES) return reading;
-  handle = disk_open(name, 0, 0);
-  if (handle == -1) {
-    if (errno != EACCES) reading = {DrivePowerState::gone, 0, false, ENODEV};
-    // Without the rights for a command the reading leaves its memory as it was: what Windows does
-    // with the drive is asked apart.
-    memory.policy_known = errno == EACCES && disk_power_policy(query, &memory.policy) == 0;
-    return reading;
-  }
-  drive_read_power(handle, &memory, 0, &reading);
-  return reading;
-}
-
 }  // namespace
 
 void ReportLine::add(const char* more) {
@@ -173,6 +153,17 @@ bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes
   return memory.policy_known && memory.policy.idle_managed == 1 && ms != 0 && ms <= std::uint64_t{minutes} * 60000;
 }
 
+DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowerMemory& memory, std::uint64_t now_ms) {
+  DrivePowerReading reading;
+  drive_read_power(query, &memory, now_ms, &reading);
+  if (reading.state != DrivePowerState::cannot_ask || reading.error != EACCES || reading.asked) return reading;
+  handle = disk_open(name, 0, 0);
+  if (handle != -1) drive_read_power(handle, &memory, now_ms, &reading);
+  else if (errno == ENOENT || errno == ENODEV) reading = {DrivePowerState::gone, 0, false, ENODEV};
+  else reading.error = errno;
+  return reading;
+}
+
 bool report_line(const char* name, ReportLine& line) {
   const int query = disk_open(name, DISK_O_QUERY, 0);
   if (query == -1) return false;
@@ -187,7 +178,12 @@ bool report_line(const char* name, ReportLine& line) {
     state.add("-");
   } else {
     DrivePowerMemory memory{};
-    const DrivePowerReading reading = read_power(name, query, handle, memory);
+    disk_forget_routes();
+    const DrivePowerReading reading = read_power(name, query, handle, memory, 0);
+    // Without the rights for a command the reading leaves its memory as it was: what Windows does with
+    // the drive is asked apart.
+    if (handle == -1 && reading.error == EACCES)
+      memory.policy_known = disk_power_policy(query, &memory.policy) == 0;
     add_power_state(state, reading);
     ReportLine policy;
     windows_policy_words(policy, memory);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "disk.h"
+
 constexpr int DISK_NAMES = 26;   // /dev/sda .. /dev/sdz
 constexpr int CDROM_NAMES = 16;  // /dev/scd0 .. /dev/scd15
 
@@ -31,7 +33,6 @@ void power_mode_words(std::uint8_t mode, char (&out)[32]);
 // What Windows does with an idle drive, as the memory of a reading knows it: "Windows schaltet nach
 // 20 min ab" ("nach 90 s" where the time is no whole minute), "Windows schaltet nicht ab" (the power
 // plan's "never"); nothing when that is not known.
-struct DrivePowerMemory;
 void windows_policy_words(ReportLine& line, const DrivePowerMemory& memory);
 // Windows powers the drive down after an idle time of at most these minutes.
 bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes);
@@ -41,6 +42,12 @@ const char* bus_name(int bus);
 // The heading and one line per drive that opens, each handed to sink; the count of drives.
 using LineSink = void (*)(const ReportLine& line, void* context);
 int drive_report(LineSink sink, void* context);
+
+// A power reading with the fewest rights it needs: Windows' record through the query-only handle, and a
+// command only through a handle with read and write access, opened into handle (else left as it was)
+// when the reading needs one. A drive whose name no longer opens reads as gone; one that does not open
+// for a command reads as cannot_ask with the open's errno (EACCES: the rights are missing).
+DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowerMemory& memory, std::uint64_t now_ms);
 
 // What the command line asks for: the report, the usage text, the watch, or a bad argument.
 enum class DrivesCommand { report, help, watch, bad_argument };

@@ -220,13 +220,7 @@ void poll(Watch& watch, WatchPort& port, WatchedDrive& drive) {
   }
   disk_set_routes(drive.routes);
   int handle = -1;
-  DrivePowerReading reading;
-  drive_read_power(query, &drive.power, now, &reading);
-  if (reading.state == DrivePowerState::cannot_ask && reading.error == EACCES && !reading.asked) {
-    handle = disk_open(drive.name, 0, 0);
-    if (handle != -1) drive_read_power(handle, &drive.power, now, &reading);
-    else if (errno == ENOENT || errno == ENODEV) reading = {DrivePowerState::gone, 0, false, ENODEV};
-  }
+  const DrivePowerReading reading = read_power(drive.name, query, handle, drive.power, now);
   const bool answered = reading.state == DrivePowerState::spinning || reading.state == DrivePowerState::standby ||
                         reading.state == DrivePowerState::off_by_windows;
   const bool idle_pending = drive.idle_pending;
