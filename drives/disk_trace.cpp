@@ -2,6 +2,7 @@
 // adds a Flags field after DirectoryTableBase) and FileIo_Name.
 #include "disk_trace.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -240,4 +241,23 @@ bool disk_trace_first_io(const DiskTrace& trace, std::uint32_t disk, std::uint64
   if (first->process_id == NONE) trace.tables->attribute(first->io.thread, out->process_id, out->process);
   trace.tables->fill(first->io, out);
   return true;
+}
+
+void disk_trace_count(const DiskTrace& trace, std::uint32_t disk, std::uint64_t after, std::uint64_t before,
+                      std::uint32_t process_id, std::uint32_t* events, std::uint32_t* processes) {
+  *events = *processes = 0;
+  const auto it = trace.tables->disks.find(disk);
+  if (it == trace.tables->disks.end()) return;
+  std::vector<std::uint32_t> others;
+  for (const auto& kept : it->second.ring) {
+    if (kept.io.issued < after || kept.io.issued > before) continue;
+    ++*events;
+    std::uint32_t id = kept.process_id;
+    if (id == NONE) {
+      char name[64];
+      trace.tables->attribute(kept.io.thread, id, name);
+    }
+    if (id != process_id && std::find(others.begin(), others.end(), id) == others.end()) others.push_back(id);
+  }
+  *processes = static_cast<std::uint32_t>(others.size());
 }

@@ -56,3 +56,7 @@ bool disk_trace_cause(const DiskTrace& trace, const DiskTraceEvent& disk_event, 
 // with its process as attributed when it was fed (or as the tables stand now, where its issuer was not
 // known then) and its file as the names stand now. false when there is none.
 bool disk_trace_first_io(const DiskTrace& trace, std::uint32_t disk, std::uint64_t after, DiskIoCause* out);
+// Of the disk events kept on that disk, how many were issued from `after` to `before` (both included),
+// and from how many processes other than process_id.
+void disk_trace_count(const DiskTrace& trace, std::uint32_t disk, std::uint64_t after, std::uint64_t before,
+                      std::uint32_t process_id, std::uint32_t* events, std::uint32_t* processes);

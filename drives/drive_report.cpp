@@ -1,6 +1,7 @@
 #include "drive_report.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "disk.h"
@@ -24,7 +25,7 @@ constexpr char NOT_AVAILABLE[] = "kann nicht abgefragt werden ";
 constexpr char STANDBY_BY_WINDOWS[] = "Standby (Windows)";
 
 // The power state as one reading with fresh memory found it, and the route that carried a command.
-void add_power_state(ReportLine& line, const DrivePowerReading& reading) {
+void add_power_state(TextLine& line, const DrivePowerReading& reading) {
   if (reading.state == DrivePowerState::off_by_windows) {
     line.add(STANDBY_BY_WINDOWS);
   } else if (reading.state == DrivePowerState::gone || reading.state == DrivePowerState::cannot_ask) {
@@ -49,35 +50,6 @@ void add_power_state(ReportLine& line, const DrivePowerReading& reading) {
 
 }  // namespace
 
-void ReportLine::add(const char* more) {
-  while (*more != '\0' && size + 3 < SIZE) text[size++] = *more++;  // room for CR LF and the NUL
-  text[size] = '\0';
-}
-
-void ReportLine::add_number(std::uint64_t value) {
-  char digits[21];
-  std::size_t n = sizeof digits - 1;
-  digits[n] = '\0';
-  do {
-    digits[--n] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  add(digits + n);
-}
-
-void ReportLine::end() {
-  text[size++] = '\r';
-  text[size++] = '\n';
-  text[size] = '\0';
-}
-
-void ReportLine::column(const char* field, std::size_t width) {
-  const std::size_t start = size;
-  add(field);
-  while (size < start + width + 2 && size + 3 < SIZE) text[size++] = ' ';
-  text[size] = '\0';
-}
-
 void power_mode_words(std::uint8_t mode, char (&out)[32]) {
   static const struct {
     std::uint8_t mode;
@@ -85,16 +57,16 @@ void power_mode_words(std::uint8_t mode, char (&out)[32]) {
   } known[] = {{0xFF, "aktiv/idle"}, {0x80, "Idle"},      {0x81, "Idle_a"},
                {0x82, "Idle_b"},     {0x83, "Idle_c"},    {0x00, "Standby"},
                {0x01, "Standby_y"},  {0x40, "Standby (NV-Cache)"}, {0x41, "aktiv (NV-Cache)"}};
-  ReportLine text;
+  TextLine text;
   for (const auto& k : known)
     if (k.mode == mode) text.add(k.words);
-  if (text.size == 0) {
+  if (text.text.empty()) {
     const char hex[] = "0123456789ABCDEF";
     const char value[] = {hex[mode >> 4], hex[mode & 0x0F], '\0'};
     text.add("unbekannte Antwort 0x");
     text.add(value);
   }
-  std::memcpy(out, text.text, text.size + 1);
+  std::snprintf(out, sizeof out, "%s", text.text.c_str());
 }
 
 const char* bus_name(int bus) {
@@ -117,16 +89,16 @@ void format_size(std::uint64_t bytes, char (&out)[24]) {
     tenth = 100000000ull;
   }
   const std::uint64_t tenths = bytes / tenth + (bytes % tenth >= tenth / 2 ? 1 : 0);
-  ReportLine text;
+  TextLine text;
   text.add_number(tenths / 10);
   text.add(",");
   text.add_number(tenths % 10);
   text.add(unit);
-  std::memcpy(out, text.text, text.size + 1);
+  std::snprintf(out, sizeof out, "%s", text.text.c_str());
 }
 
-void report_header(ReportLine& line) {
-  line = ReportLine{};
+void report_header(TextLine& line) {
+  line = TextLine{};
   line.column("Name", 10);
   line.column("Bus", 6);
   line.column("Gr\xF6\xDF" "e", 9);
@@ -136,7 +108,7 @@ void report_header(ReportLine& line) {
   line.end();
 }
 
-void windows_policy_words(ReportLine& line, const DrivePowerMemory& memory) {
+void windows_policy_words(TextLine& line, const DrivePowerMemory& memory) {
   const std::uint32_t ms = memory.policy.idle_timeout_ms;
   if (!memory.policy_known) return;
   if (memory.policy.idle_managed == 0) {
@@ -164,7 +136,7 @@ DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowe
   return reading;
 }
 
-bool report_line(const char* name, ReportLine& line) {
+bool report_line(const char* name, TextLine& line) {
   const int query = disk_open(name, DISK_O_QUERY, 0);
   if (query == -1) return false;
   const bool cdrom = disk_is_cdrom;
@@ -172,7 +144,7 @@ bool report_line(const char* name, ReportLine& line) {
 
   DiskDescription description;
   disk_describe(query, &description);
-  ReportLine state;
+  TextLine state;
   bool spinning = false;
   if (cdrom) {
     state.add("-");
@@ -185,10 +157,10 @@ bool report_line(const char* name, ReportLine& line) {
     if (handle == -1 && reading.error == EACCES)
       memory.policy_known = disk_power_policy(query, &memory.policy) == 0;
     add_power_state(state, reading);
-    ReportLine policy;
+    TextLine policy;
     windows_policy_words(policy, memory);
-    if (policy.size != 0) state.add("; ");
-    state.add(policy.text);
+    if (!policy.text.empty()) state.add("; ");
+    state.add_utf8(policy.text);
     spinning = reading.state == DrivePowerState::spinning;
   }
   // The size must not wake a drive: the class driver may answer the length request with a READ
@@ -204,20 +176,20 @@ bool report_line(const char* name, ReportLine& line) {
   }
   char model[2 * DISK_TEXT_SIZE] = "-";
   if (description.vendor[0] != '\0' || description.product[0] != '\0') {
-    ReportLine text;
+    TextLine text;
     text.add(description.vendor);
     if (description.vendor[0] != '\0' && description.product[0] != '\0') text.add(" ");
     text.add(description.product);
-    std::memcpy(model, text.text, text.size + 1);
+    std::snprintf(model, sizeof model, "%s", text.text.c_str());
   }
 
-  line = ReportLine{};
+  line = TextLine{};
   line.column(name, 10);
   line.column(bus_name(description.bus), 6);
   line.column(size, 9);
   line.column(model, 28);
   line.column(description.serial[0] != '\0' ? description.serial : "-", 20);
-  line.add(state.text);
+  line.add_utf8(state.text);
   line.end();
   if (handle != -1) disk_close(handle);
   disk_close(query);
@@ -225,12 +197,12 @@ bool report_line(const char* name, ReportLine& line) {
 }
 
 int drive_report(LineSink sink, void* context) {
-  ReportLine line;
+  TextLine line;
   report_header(line);
   sink(line, context);
   int drives = 0;
   for (int i = 0; i < DISK_NAMES + CDROM_NAMES; ++i) {
-    ReportLine name;
+    TextLine name;
     if (i < DISK_NAMES) {
       const char letter[] = {static_cast<char>('a' + i), '\0'};
       name.add("/dev/sd");
@@ -239,7 +211,7 @@ int drive_report(LineSink sink, void* context) {
       name.add("/dev/scd");
       name.add_number(static_cast<std::uint64_t>(i - DISK_NAMES));
     }
-    if (!report_line(name.text, line)) continue;
+    if (!report_line(name.text.c_str(), line)) continue;
     sink(line, context);
     ++drives;
   }

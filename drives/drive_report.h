@@ -1,5 +1,5 @@
 // spindwart-drives: which drive is which. For every drive that opens, the name to give spindwart.exe,
-// the bus, size, model, serial number and power state, as lines of Windows-1252 text. Nothing wakes a
+// the bus, size, model, serial number and power state, as lines of text. Nothing wakes a
 // drive: the only ATA command sent is CHECK POWER MODE, the rest comes from the storage driver.
 #pragma once
 
@@ -7,25 +7,16 @@
 #include <cstdint>
 
 #include "disk.h"
+#include "text.h"
 
 constexpr int DISK_NAMES = 26;   // /dev/sda .. /dev/sdz
 constexpr int CDROM_NAMES = 16;  // /dev/scd0 .. /dev/scd15
 
-// One line of the report, ending in CR LF; whatever does not fit is cut.
-struct ReportLine {
-  static constexpr std::size_t SIZE = 256;
-  char text[SIZE] = {};
-  std::size_t size = 0;
-  void add(const char* more);
-  void add_number(std::uint64_t value);               // in decimal
-  void column(const char* field, std::size_t width);  // the field, blanks up to width, two more
-  void end();                                         // CR LF, which always fits
-};
 
 // The column headings.
-void report_header(ReportLine& line);
+void report_header(TextLine& line);
 // The line of one drive; false when the name does not open.
-bool report_line(const char* name, ReportLine& line);
+bool report_line(const char* name, TextLine& line);
 // "82,3 GB": decimal units with one decimal and a German comma.
 void format_size(std::uint64_t bytes, char (&out)[24]);
 // What a CHECK POWER MODE answer says: "aktiv/idle", "Idle_b", "Standby_y", ... or "unbekannte Antwort 0x05".
@@ -33,14 +24,14 @@ void power_mode_words(std::uint8_t mode, char (&out)[32]);
 // What Windows does with an idle drive, as the memory of a reading knows it: "Windows schaltet nach
 // 20 min ab" ("nach 90 s" where the time is no whole minute), "Windows schaltet nicht ab" (the power
 // plan's "never"); nothing when that is not known.
-void windows_policy_words(ReportLine& line, const DrivePowerMemory& memory);
+void windows_policy_words(TextLine& line, const DrivePowerMemory& memory);
 // Windows powers the drive down after an idle time of at most these minutes.
 bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes);
 // "SATA", "USB", "NVMe", ...; "-" when unknown.
 const char* bus_name(int bus);
 
 // The heading and one line per drive that opens, each handed to sink; the count of drives.
-using LineSink = void (*)(const ReportLine& line, void* context);
+using LineSink = void (*)(const TextLine& line, void* context);
 int drive_report(LineSink sink, void* context);
 
 // A power reading with the fewest rights it needs: Windows' record through the query-only handle, and a

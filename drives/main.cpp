@@ -1,34 +1,42 @@
-// spindwart-drives.exe: the report on the console, in the console's code page.
+// spindwart-drives.exe: the list and the watch on the console.
 #include <windows.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "drive_report.h"
+#include "kernel_trace.h"
+#include "text.h"
 #include "watch.h"
 
 namespace {
 
-// The text is Windows-1252: a console gets it as UTF-16, a file or a pipe in the console's code page.
-void write_text(HANDLE out, const char* text_1252, int size) {
-  wchar_t wide[2048];
-  char encoded[3 * 2048];
-  while (size > 0) {
-    const int piece = size < 2048 ? size : 2048;
-    const int units = MultiByteToWideChar(1252, 0, text_1252, piece, wide, 2048);
-    DWORD written = 0;
-    DWORD mode = 0;
-    if (GetConsoleMode(out, &mode)) {
-      WriteConsoleW(out, wide, static_cast<DWORD>(units), &written, nullptr);
-    } else {
-      UINT code_page = GetConsoleOutputCP();
-      if (code_page == 0) code_page = GetOEMCP();
-      const int bytes = WideCharToMultiByte(code_page, 0, wide, units, encoded, sizeof encoded, nullptr, nullptr);
-      WriteFile(out, encoded, static_cast<DWORD>(bytes), &written, nullptr);
-    }
-    text_1252 += piece;
-    size -= piece;
+// The text is UTF-8: a console gets it through the wide API; a file or a pipe gets the watch's lines
+// in UTF-8 (they carry file names) and the list in the console's code page.
+void write_text(HANDLE out, const std::string& utf8, bool utf8_when_redirected) {
+  if (utf8.empty()) return;
+  std::wstring wide(utf8.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                                                           static_cast<int>(wide.size()))));
+  DWORD written = 0;
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  } else if (utf8_when_redirected) {
+    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  } else {
+    UINT code_page = GetConsoleOutputCP();
+    if (code_page == 0) code_page = GetOEMCP();
+    std::string encoded(4 * wide.size(), '\0');
+    const int bytes = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), encoded.data(),
+                                          static_cast<int>(encoded.size()), nullptr, nullptr);
+    WriteFile(out, encoded.data(), static_cast<DWORD>(bytes), &written, nullptr);
   }
 }
 
-void write_line(const ReportLine& line, void* out) { write_text(out, line.text, static_cast<int>(line.size)); }
+void write_line(const TextLine& line, void* out) { write_text(out, line.text, false); }
+void write_usage(DWORD to) { write_text(GetStdHandle(to), utf8_from_1252(DRIVES_USAGE), false); }
 
 // The watch ends on Ctrl+C or Ctrl+Break, and when the console window closes, the user logs off or
 // Windows shuts down: then the summary is written before the handler returns (Windows ends the
@@ -91,22 +99,38 @@ class ConsoleWatch : public WatchPort {
     CloseHandle(token);
     return ok && elevation.TokenIsElevated != 0;
   }
-  void out(const char* line) override { write_line_to(GetStdHandle(STD_OUTPUT_HANDLE), line); }
-  void note(const char* line) override { write_line_to(notes_, line); }
+  void out(const std::string& line) override { write_text(GetStdHandle(STD_OUTPUT_HANDLE), line + "\r\n", true); }
+  void note(const std::string& line) override { write_text(notes_, line + "\r\n", true); }
+  bool trace_start(std::string& why) override { return trace_.start(why); }
+  void trace_stop() override { trace_.stop(); }
+  std::uint64_t trace_clock() override { return trace_.clock(); }
+  void trace_look(const std::function<void(const DiskTrace&)>& look) override { trace_.look(look); }
+  void trace_rundown() override { trace_.rundown(); }
+  // The drive letters' devices, asked each time (a volume may have come or gone): the object
+  // manager's names, no request to a drive.
+  std::string dos_path(const std::string& nt_path) override {
+    std::vector<std::pair<std::string, std::string>> letters;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+      const wchar_t drive[] = {letter, L':', L'\0'};
+      wchar_t device[512];
+      if (QueryDosDeviceW(drive, device, 512) == 0) continue;
+      char narrow[1024];
+      const int n = WideCharToMultiByte(CP_UTF8, 0, device, -1, narrow, sizeof narrow, nullptr, nullptr);
+      if (n > 0) letters.emplace_back(std::string{static_cast<char>(letter), ':'}, narrow);
+    }
+    return dos_path_of(nt_path, letters);
+  }
 
  private:
-  static void write_line_to(HANDLE handle, const char* line) {
-    write_text(handle, line, lstrlenA(line));
-    write_text(handle, "\r\n", 2);
-  }
   HANDLE notes_;
+  KernelTrace trace_;
 };
 
 Watch watch;
 
 int watch_drives(int argc, char** argv) {
   if (!parse_watch(argc, argv, watch.options)) {
-    write_text(GetStdHandle(STD_ERROR_HANDLE), DRIVES_USAGE, static_cast<int>(lstrlenA(DRIVES_USAGE)));
+    write_usage(STD_ERROR_HANDLE);
     return 2;
   }
   stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -123,10 +147,10 @@ int watch_drives(int argc, char** argv) {
 int main(int argc, char** argv) {
   switch (drives_command(argc, argv)) {
     case DrivesCommand::help:
-      write_text(GetStdHandle(STD_OUTPUT_HANDLE), DRIVES_USAGE, static_cast<int>(lstrlenA(DRIVES_USAGE)));
+      write_usage(STD_OUTPUT_HANDLE);
       return 0;
     case DrivesCommand::bad_argument:
-      write_text(GetStdHandle(STD_ERROR_HANDLE), DRIVES_USAGE, static_cast<int>(lstrlenA(DRIVES_USAGE)));
+      write_usage(STD_ERROR_HANDLE);
       return 2;
     case DrivesCommand::watch: return watch_drives(argc, argv);
     case DrivesCommand::report: break;

@@ -2,20 +2,29 @@
 // drive_read_power reads it: Windows' own power state and the read and write counts (kept by the
 // partition manager, which does not count pass-through commands) through a query-only handle, and
 // CHECK POWER MODE through a handle with read and write access only when the reading needs it; every
-// change is one line, with the cause of a wake as far as the counts tell it. With --idle, a named
+// change is one line, with the cause of a wake as far as the counts tell it and, where the kernel's
+// disk events can be had, the process and the file whose read or write came first. With --idle, a named
 // drive whose counts stood still for that many minutes is sent to standby, unless Windows powers it
 // down as soon. No handle is held between rounds, so a watched USB disk can be removed safely.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "disk.h"
+#include "disk_trace.h"
 #include "drive_report.h"
 
 constexpr unsigned WATCH_ROUND_MS = 1000;
 constexpr unsigned WATCH_LOOK_MS = 10000;  // how often drives that appeared are looked for
 constexpr unsigned IDLE_MINUTES_MAX = 1440;
+constexpr unsigned WAKE_WAIT_MS = 3000;        // how long a wake's line waits for the kernel's events
+constexpr unsigned FILE_WAIT_MS = 600000;      // and a file's name for its follow-up line
+constexpr unsigned RUNDOWN_EVERY_MS = 60000;   // the open files listed at most this often
 
 struct WatchOptions {
   bool csv = false;
@@ -35,8 +44,18 @@ class WatchPort {
   virtual void stamp(char (&out)[32], bool iso) = 0;
   virtual bool wait_ms(unsigned ms) = 0;  // false when the user asked to stop
   virtual bool elevated() = 0;             // the rights to send a drive a command
-  virtual void out(const char* line_1252) = 0;   // the events
-  virtual void note(const char* line_1252) = 0;  // everything else (stderr under --csv)
+  virtual void out(const std::string& line) = 0;   // the events, UTF-8
+  virtual void note(const std::string& line) = 0;  // everything else (stderr under --csv)
+  // The kernel's disk, thread, process and file events, where they can be had (Windows 8 and later,
+  // elevated): false, with why not (Windows-1252), when the session does not start.
+  virtual bool trace_start(std::string& why) { return why = "nicht auf diesem System", false; }
+  virtual void trace_stop() {}
+  virtual std::uint64_t trace_clock() { return 0; }  // the events' clock now
+  // look(trace) with the decoder as the events have fed it so far; nothing feeds it meanwhile.
+  virtual void trace_look(const std::function<void(const DiskTrace&)>& look) { (void)look; }
+  virtual void trace_rundown() {}  // has Windows name every file that is open
+  // An NT path as a drive-letter path ("\Device\HarddiskVolume3\x" as "C:\x"); as it is where no letter fits.
+  virtual std::string dos_path(const std::string& nt_path) { return nt_path; }
 };
 
 enum class DriveState : std::uint8_t { unknown, spinning, standby, gone, not_asked };
@@ -60,6 +79,18 @@ struct WatchedDrive {
   bool idle_pending;           // and the next reading tells whether it went
   unsigned spin_ups, spin_downs, idle_standbys;
   std::uint64_t standby_ms, longest_sleep_ms;
+  std::uint32_t disk_number;    // the N of PhysicalDriveN, as the disk events name it; ~0u: none
+  std::uint64_t clock;          // the events' clock at this round's reading
+  std::uint64_t asleep_clock;   // and at the last reading that found the drive asleep
+  // A wake whose line waits for the kernel's events, as it was seen.
+  struct HeldWake {
+    bool held;
+    std::string stamp, state, detail;
+    std::uint64_t seen_ms, clock, after, previous_ms;
+    std::uint32_t reads, writes;
+  } wake;
+  std::uint64_t file_after, file_until_ms;  // a wake whose file was not known: its follow-up line
+  std::vector<std::pair<std::string, unsigned>> wakers;  // who woke the drive, how often
 };
 
 struct Watch {
@@ -67,6 +98,8 @@ struct Watch {
   WatchedDrive drives[DISK_NAMES + CDROM_NAMES];
   int count = 0;
   std::uint64_t last_look_ms = 0;
+  bool tracing = false;
+  std::uint64_t rundown_ms = 0;  // the last rundown asked for
 };
 
 // The whole watch until the user stops it: the exit code (0; 1 without administrator rights, checked
@@ -76,5 +109,13 @@ int run_watch(Watch& watch, WatchPort& port);
 void watch_round(Watch& watch, WatchPort& port);
 // The summary lines.
 void finish_watch(Watch& watch, WatchPort& port);
-// "1:02:03"
-void format_duration(std::uint64_t ms, char (&out)[24], bool seconds = true);
+// Who issued a wake's first read or write, in the words of its line: "gelesen von SearchIndexer.exe (PID
+// 4312): C:\x", "geschrieben vom System (Cache des Dateisystems): C:\$LogFile", with "Datei unbekannt"
+// for a file whose name is not known yet; the path as port.dos_path makes it.
+std::string cause_words(const DiskIoCause& cause, WatchPort& port);
+// The process id in a trace session's name of the program's own form ("Spindwart watch 1234", "Spindwart
+// rundown 1234"); 0 for any other name.
+std::uint32_t trace_session_pid(const char* name);
+// An NT path with its volume's device name as the volume's drive letter, given the letters' devices
+// ("C:", "\Device\HarddiskVolume3"); as it is where none fits.
+std::string dos_path_of(const std::string& nt_path, const std::vector<std::pair<std::string, std::string>>& letters);

@@ -32,10 +32,10 @@ Bytes descriptor(int bus, const char* vendor, const char* product, const char* s
   return bytes;
 }
 
-void collect(const ReportLine& line, void* rows) {
+void collect(const TextLine& line, void* rows) {
   static const std::regex gap("  +|\r\n");  // columns are set apart by two blanks or more
   auto& row = static_cast<std::vector<std::vector<std::string>>*>(rows)->emplace_back();
-  for (std::cregex_token_iterator it(line.text, line.text + line.size, gap, -1), end; it != end; ++it)
+  for (std::sregex_token_iterator it(line.text.begin(), line.text.end(), gap, -1), end; it != end; ++it)
     if (it->length() != 0) row.push_back(*it);
 }
 
@@ -71,8 +71,8 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   std::vector<std::vector<std::string>> rows;
   EXPECT_EQ(drive_report(collect, &rows), 5);
   const std::vector<std::vector<std::string>> expected = {
-      {"Name", "Bus", "Gr\xF6\xDF" "e", "Modell", "Seriennummer", "Zustand"},
-      {"/dev/sda", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\xE4gt den Befehl)"},
+      {"Name", "Bus", "Gr\u00F6\u00DF" "e", "Modell", "Seriennummer", "Zustand"},
+      {"/dev/sda", "NVMe", "512,1 GB", "Samsung SSD 970 EVO", "-", "kann nicht abgefragt werden (kein Weg tr\u00E4gt den Befehl)"},
       {"/dev/sdb", "USB", "-", "WD Elements 25A2", "WX11A", "Standby (Windows); Windows schaltet nach 10 min ab"},
       {"/dev/sdc", "SATA", "1,0 TB", "WDC WD10EZEX-08WN4A0", "WD-WCC6Y1234567", "aktiv/idle (ATA); Windows schaltet nach 20 min ab"},
       {"/dev/sde", "ATA", "500,1 GB", "ST500DM002", "Z3T5?",
@@ -93,7 +93,7 @@ TEST(DriveReport, OneLinePerDriveThatOpens) {
   EXPECT_EQ(fake.closed.size(), 7u);
 }
 
-// A descriptor cut short by its own size, sizes, the program's arguments, and lines longer than the line.
+// A descriptor cut short by its own size, sizes, the program's arguments, and the text of lines and rows.
 TEST(DriveReport, OddRepliesSizesArgumentsAndLongLines) {
   Bytes cut_by_size = descriptor(11, nullptr, "MODEL", "SERIAL");
   put_le32(&cut_by_size[4], 43);  // the descriptor says it ends in the middle of MODEL
@@ -114,11 +114,15 @@ TEST(DriveReport, OddRepliesSizesArgumentsAndLongLines) {
   EXPECT_EQ(drives_command(1, help), DrivesCommand::report);
   EXPECT_EQ(drives_command(2, help), DrivesCommand::help);
   EXPECT_EQ(drives_command(2, other), DrivesCommand::bad_argument);
-  ReportLine line;
+  // Lines of any length; Windows-1252 as UTF-8 (0x80 and 0x96 are not Latin-1), columns counted in
+  // characters; CSV fields quoted as RFC 4180 asks.
+  TextLine line, row;
   for (int i = 0; i < 30; ++i) line.column("0123456789", 10);
+  line.column("\x80\x96\xFC", 1);
   line.end();
-  EXPECT_EQ(line.size, ReportLine::SIZE - 1);
-  EXPECT_EQ(std::string(line.text).substr(line.size - 2), "\r\n");
+  EXPECT_EQ(line.text.substr(360), "\u20AC\u2013\u00FC  \r\n");
+  for (const char* field : {"C:\\a,b", "say \"hi\"", "plain", "\u6587\r\n", ""}) row.csv(field);
+  EXPECT_EQ(row.text, "\"C:\\a,b\",\"say \"\"hi\"\"\",plain,\"\u6587\r\n\",");
 }
 
 }  // namespace

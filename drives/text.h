@@ -1,0 +1,27 @@
+// The text that spindwart-drives writes: lines for a person and rows of comma-separated values, in
+// UTF-8 and of any length, for the program's own words (written in Windows-1252, as in the sources)
+// and for names that come from the system (any character, commas and quotes among them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct TextLine {
+  std::string text;  // UTF-8
+  int fields = 0;    // CSV fields so far
+  void add(const char* text_1252);
+  void add_utf8(std::string_view utf8);
+  void add_number(std::uint64_t value);               // in decimal
+  void column(const char* text_1252, std::size_t width);  // the field, blanks up to width characters, two more
+  void end();                                         // CR LF
+  // One field of a CSV row (RFC 4180): after a comma unless it is the first, in double quotes with its
+  // quotes doubled when it holds a comma, a quote, CR or LF.
+  void csv(std::string_view utf8);
+  void csv_number(std::uint64_t value);
+};
+
+std::string utf8_from_1252(std::string_view text_1252);
+// "1:02:03", or "1:02" without the seconds.
+std::string duration_text(std::uint64_t ms, bool seconds = true);
