@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <cstring>
+
 namespace {
 
 // Windows-1252's 0x80..0x9F (the rest of its upper half is Latin-1); 0 where it has no character.
@@ -40,12 +42,9 @@ void TextLine::add_utf8(std::string_view utf8) { text += utf8; }
 void TextLine::add_number(std::uint64_t value) { text += std::to_string(value); }
 
 void TextLine::column(const char* text_1252, std::size_t width) {
-  std::size_t characters = 0;
-  for (const char byte : text) characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
-  const std::size_t start = characters;
-  for (const char* p = text_1252; *p != '\0'; ++p) ++characters;
+  const std::size_t characters = std::strlen(text_1252);  // Windows-1252: a byte a character
   add(text_1252);
-  text.append(characters < start + width ? start + width + 2 - characters : 2, ' ');
+  text.append(characters < width ? width - characters + 2 : 2, ' ');
 }
 
 void TextLine::end() { text += "\r\n"; }

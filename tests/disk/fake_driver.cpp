@@ -18,7 +18,7 @@ std::intptr_t create_file(const char* path, std::uint32_t access, std::uint32_t 
   std::snprintf(line, sizeof line, "%.420s %x %x %x %x", path, access, share, disposition, flags);
   active->opens.push_back(line);
   const auto disk = active->disks.find(path);
-  last_error = active->disks.empty() ? 0 : disk == active->disks.end() ? SYS_ERROR_FILE_NOT_FOUND : access != 0 ? disk->second.second : 0;
+  last_error = active->disks.empty() ? 0 : disk == active->disks.end() ? SYS_ERROR_FILE_NOT_FOUND : access != 0 || disk->second.second == SYS_ERROR_FILE_NOT_FOUND ? disk->second.second : 0;
   return last_error != 0 ? -1 : active->disks.empty() ? 0x1234 : disk->second.first;
 }
 

@@ -30,7 +30,8 @@ struct FakeDriver {
   std::vector<FakeCall> calls() const;
   std::size_t count(std::uint32_t code) const;  // the requests of that code so far
 
-  // A path opens as handle 0x1234, or as listed in disks (path: handle, last error of a read/write open).
+  // A path opens as handle 0x1234, or as listed in disks (path: handle, last error of a read/write open;
+  // ERROR_FILE_NOT_FOUND, a drive unplugged, of every open).
   // A read or seek fails with ERROR_IO_DEVICE, a code without a reply with ERROR_NOT_SUPPORTED.
   std::map<std::string, std::pair<std::intptr_t, std::uint32_t>> disks;
   std::vector<std::string> opens;  // "path access share disposition flags", in hex
