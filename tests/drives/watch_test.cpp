@@ -118,7 +118,7 @@ struct TracedWatch : ScriptedWatch {
   void trace_look(const std::function<void(const DiskTrace&)>& look) override { look(trace); }
   void trace_rundown() override { ++rundowns; }
   std::string dos_path(const std::string& nt) override {
-    return dos_path_of(nt, {{"D:", "\\Device\\HarddiskVolume30"}, {"C:", "\\Device\\HarddiskVolume3"}});
+    return dos_path_of(nt, {{"C:", "\\Device\\HarddiskVolume3"}, {"D:", "\\Device\\HarddiskVolume30"}});
   }
   // Of a kernel group (0xd4 DiskIo, 0xd1 Thread, 0xd0 Process), or FileIo {90cbdc39-4a3e-11d1-84f4-0000f80464e3}.
   void feed(std::uint8_t group, std::uint8_t opcode, const Bytes& d, std::uint64_t time = 0) {
@@ -165,11 +165,12 @@ TEST(Watch, NamesWhoWokeTheDisk) {
       mode = round == 1 || round == 3 ? 0x00 : 0xFF;
       if (round == 2) {
         port.thread_of(8, 4, "System");
-        port.name(32, 0xA0, u"\\Device\\HarddiskVolume3\\$LogFile");
+        port.name(32, 0xA0, u"\\Device\\HarddiskVolume30\\$LogFile");
         port.io(true, 8, 0xA0, 1500), ++writes;
       }
       if (round == 4) reads += 2;
-      if (round == 5) port.thread_of(77, 300, "idx.exe"), port.io(false, 77, 0xF0, 3500), port.io(false, 79, 0xF8, 3900);
+      if (round == 5) port.io(false, 79, 0xA0, 4500);  // after the wake was seen: not its cause
+      if (round == 6) port.thread_of(77, 300, "idx.exe"), port.io(false, 77, 0xF0, 3500), port.io(false, 79, 0xF8, 3900);
       if (round == 8) port.name(36, 0xF0, u"\\Device\\HarddiskVolume3\\Users\\a,\"b\"\u6587.txt");
     };
     std::vector<const char*> args = {"x", "--watch", "/dev/sdb"};
@@ -179,11 +180,11 @@ TEST(Watch, NamesWhoWokeTheDisk) {
     EXPECT_EQ(run_watch(watch, port), 0);
     const std::vector<std::string> expected = csv ? std::vector<std::string>{
         "time,device,event,state,seconds,reads,writes,process,pid,file", "T1,/dev/sdb,sleep,Standby,1,0,0,,,",
-        "T2,/dev/sdb,wake,aktiv/idle,1,0,1,System,4,C:\\$LogFile", "T3,/dev/sdb,sleep,Standby,1,0,0,,,",
+        "T2,/dev/sdb,wake,aktiv/idle,1,0,1,System,4,D:\\$LogFile", "T3,/dev/sdb,sleep,Standby,1,0,0,,,",
         "T4,/dev/sdb,wake,aktiv/idle,1,2,0,idx.exe,300,", "T8,/dev/sdb,wake-file,aktiv/idle,0,,,idx.exe,300,\"C:\\Users\\a,\"\"b\"\"\u6587.txt\""}
       : std::vector<std::string>{"T0  /dev/sdb   aktiv/idle          beobachtet", "T1  /dev/sdb   Standby             nach 0:00:01 wach",
         "T2  /dev/sdb   aktiv/idle          nach 0:00:01 Standby; 0 Lesezugriffe, 1 Schreibzugriff seit dem Einschlafen; "
-        "geschrieben vom System (Cache des Dateisystems): C:\\$LogFile", "T3  /dev/sdb   Standby             nach 0:00:01 wach",
+        "geschrieben vom System (Cache des Dateisystems): D:\\$LogFile", "T3  /dev/sdb   Standby             nach 0:00:01 wach",
         "T4  /dev/sdb   aktiv/idle          nach 0:00:01 Standby; 2 Lesezugriffe, 0 Schreibzugriffe seit dem Einschlafen; "
         "gelesen von idx.exe (PID 300): Datei unbekannt; 1 weiterer Zugriff, von 1 anderen Prozess",
         "T8  /dev/sdb   aktiv/idle          Datei des Aufweckers: C:\\Users\\a,\"b\"\u6587.txt"};
