@@ -150,7 +150,7 @@ void release_wake(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint6
       }
     }
   }
-  emit(watch, port, drive, {"wake", wake.previous_ms, wake.reads, wake.writes, detail, found ? &cause : nullptr, &wake});
+  emit(watch, port, drive, {wake.event.c_str(), wake.previous_ms, wake.reads, wake.writes, detail, found ? &cause : nullptr, &wake});
 }
 
 // A wake whose file was not known: one more line once its name comes.
@@ -219,13 +219,16 @@ void seen(Watch& watch, WatchPort& port, WatchedDrive& drive, std::uint64_t now,
       detail.add(" seit dem Einschlafen");
     }
   }
+  const bool resume = !standby && watch.resumed_ms != 0 && now - watch.resumed_ms < RESUME_WAKES_MS;
+  if (resume) detail.add("; nach dem Aufwachen des Systems");
   begin_state(drive, state, now);
-  const Event event{standby ? "sleep" : "wake", previous, drive.counting ? reads : -1, drive.counting ? writes : -1, detail.text};
+  const Event event{standby ? "sleep" : resume ? "wake-after-resume" : "wake", previous, drive.counting ? reads : -1,
+                    drive.counting ? writes : -1, detail.text};
   if (standby || !watch.tracing || !drive.counting || (reads == 0 && writes == 0) || drive.disk_number == ~0u)
     return emit(watch, port, drive, event);
   // A wake with reads or writes: its line waits for the kernel's events that name who made them.
   char words[32];
-  drive.wake = {true, stamp_now(watch, port), state_words(drive, words), detail.text, now, drive.clock, drive.asleep_clock,
+  drive.wake = {true, stamp_now(watch, port), state_words(drive, words), detail.text, event.event, now, drive.clock, drive.asleep_clock,
                 previous, reads, writes};
   drive.file_until_ms = 0;
 }

@@ -25,6 +25,7 @@ constexpr unsigned IDLE_MINUTES_MAX = 1440;
 constexpr unsigned WAKE_WAIT_MS = 3000;        // how long a wake's line waits for the kernel's events
 constexpr unsigned FILE_WAIT_MS = 600000;      // and a file's name for its follow-up line
 constexpr unsigned RUNDOWN_EVERY_MS = 60000;   // the open files listed at most this often
+constexpr unsigned RESUME_WAKES_MS = 60000;    // a wake this soon after the system's resume is the resume's
 
 struct WatchOptions {
   bool csv = false;
@@ -85,7 +86,7 @@ struct WatchedDrive {
   // A wake whose line waits for the kernel's events, as it was seen.
   struct HeldWake {
     bool held;
-    std::string stamp, state, detail;
+    std::string stamp, state, detail, event;
     std::uint64_t seen_ms, clock, after, previous_ms;
     std::uint32_t reads, writes;
   } wake;
@@ -99,6 +100,7 @@ struct Watch {
   int count = 0;
   std::uint64_t last_look_ms = 0;
   bool tracing = false;
+  std::uint64_t resumed_ms = 0;  // the system's last resume from sleep (0: none): the wakes soon after it are its
   std::uint64_t rundown_ms = 0;  // the last rundown asked for
 };
 
