@@ -1,7 +1,6 @@
 #include "drive_report.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "disk.h"
@@ -20,6 +19,13 @@ const char DRIVES_USAGE[] =
     "  Braucht Administratorrechte.\r\n";
 
 namespace {
+
+template <std::size_t N>
+void copy_text(char (&out)[N], const std::string& text) {
+  const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
 
 constexpr char NOT_AVAILABLE[] = "kann nicht abgefragt werden ";
 constexpr char STANDBY_BY_WINDOWS[] = "Standby (Windows)";
@@ -66,7 +72,7 @@ void power_mode_words(std::uint8_t mode, char (&out)[32]) {
     text.add("unbekannte Antwort 0x");
     text.add(value);
   }
-  std::snprintf(out, sizeof out, "%s", text.text.c_str());
+  copy_text(out, text.text);
 }
 
 const char* bus_name(int bus) {
@@ -94,7 +100,7 @@ void format_size(std::uint64_t bytes, char (&out)[24]) {
   text.add(",");
   text.add_number(tenths % 10);
   text.add(unit);
-  std::snprintf(out, sizeof out, "%s", text.text.c_str());
+  copy_text(out, text.text);
 }
 
 void report_header(TextLine& line) {
@@ -180,7 +186,7 @@ bool report_line(const char* name, TextLine& line) {
     text.add(description.vendor);
     if (description.vendor[0] != '\0' && description.product[0] != '\0') text.add(" ");
     text.add(description.product);
-    std::snprintf(model, sizeof model, "%s", text.text.c_str());
+    copy_text(model, text.text);
   }
 
   line = TextLine{};
@@ -221,6 +227,10 @@ int drive_report(LineSink sink, void* context) {
 DrivesCommand drives_command(int argc, const char* const* argv) {
   if (argc <= 1) return DrivesCommand::report;
   if (std::strcmp(argv[1], "--watch") == 0) return DrivesCommand::watch;
+  if (std::strcmp(argv[1], "--install") == 0) return DrivesCommand::install;
+  if (std::strcmp(argv[1], "--service") == 0) return DrivesCommand::service;
+  if (std::strcmp(argv[1], "--report") == 0) return DrivesCommand::log_report;
+  if (argc == 2 && std::strcmp(argv[1], "--uninstall") == 0) return DrivesCommand::uninstall;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "/?") == 0 ||
                     std::strcmp(argv[1], "-h") == 0))
     return DrivesCommand::help;

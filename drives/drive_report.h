@@ -41,6 +41,6 @@ int drive_report(LineSink sink, void* context);
 DrivePowerReading read_power(const char* name, int query, int& handle, DrivePowerMemory& memory, std::uint64_t now_ms);
 
 // What the command line asks for: the report, the usage text, the watch, or a bad argument.
-enum class DrivesCommand { report, help, watch, bad_argument };
+enum class DrivesCommand { report, help, watch, install, uninstall, service, log_report, bad_argument };
 DrivesCommand drives_command(int argc, const char* const* argv);
 extern const char DRIVES_USAGE[];

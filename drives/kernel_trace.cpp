@@ -4,13 +4,20 @@
 #include <evntrace.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "watch.h"
 
 namespace {
+
+// An SRW lock held for a scope (std::mutex would bring a thread library along).
+struct Lock {
+  explicit Lock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~Lock() { ReleaseSRWLockExclusive(&lock_); }
+  SRWLOCK& lock_;
+};
 
 // EVENT_TRACE_PROPERTIES followed by the room for the session's name, where StartTraceW copies it.
 struct Properties {
@@ -23,7 +30,12 @@ constexpr GUID SESSION_GUID = {0x5f1d2c3a, 0x7b21, 0x4c9e, {0x9a, 0x40, 0x53, 0x
 
 constexpr DWORD CONSUMER_FAILED = 0x80000000;  // the session started, its events could not be had
 
-void name_of(wchar_t (&out)[64], const wchar_t* kind, DWORD pid) { std::swprintf(out, 64, L"Spindwart %ls %lu", kind, pid); }
+void name_of(wchar_t (&out)[64], const wchar_t* kind, DWORD pid) {
+  const std::string digits = std::to_string(pid);
+  std::wstring name = L"Spindwart " + std::wstring(kind) + L" ";
+  name.append(digits.begin(), digits.end());
+  lstrcpynW(out, name.c_str(), 64);
+}
 
 void prepare(Properties& props, const wchar_t* kind, unsigned long flags) {
   ZeroMemory(&props, sizeof props);
@@ -51,7 +63,7 @@ bool process_runs(DWORD pid) {
 // Sessions of the program's form whose process is gone: a watch that was killed leaves its session
 // running, and a system has only a few.
 void stop_stale_sessions() {
-  static Properties all[64];
+  std::vector<Properties> all(64);
   PEVENT_TRACE_PROPERTIES list[64];
   for (int i = 0; i < 64; ++i) {
     ZeroMemory(&all[i], sizeof all[i]);
@@ -63,7 +75,7 @@ void stop_stale_sessions() {
   if (QueryAllTracesW(list, 64, &count) != ERROR_SUCCESS) return;
   for (ULONG i = 0; i < count && i < 64; ++i) {
     char name[64];
-    std::snprintf(name, sizeof name, "%ls", all[i].name);
+    if (WideCharToMultiByte(CP_UTF8, 0, all[i].name, -1, name, sizeof name, nullptr, nullptr) == 0) continue;
     const std::uint32_t pid = trace_session_pid(name);
     if (pid == 0 || pid == GetCurrentProcessId() || process_runs(pid)) continue;
     Properties props;
@@ -86,8 +98,9 @@ void WINAPI KernelTrace::on_event(PEVENT_RECORD r) {
   e.timestamp = static_cast<std::uint64_t>(r->EventHeader.TimeStamp.QuadPart);
   e.data = static_cast<const std::uint8_t*>(r->UserData);
   e.size = r->UserDataLength;
-  std::lock_guard lock(self->mutex_);
+  Lock lock(self->mutex_);
   disk_trace_feed(self->trace_, e);
+  if (self->first_ != nullptr) SetEvent(self->first_);
 }
 
 DWORD WINAPI KernelTrace::consume(void* session) {
@@ -154,12 +167,20 @@ bool KernelTrace::start(std::string& why) {
   QueryPerformanceFrequency(&frequency);
   trace_.ticks_per_second = static_cast<std::uint64_t>(frequency.QuadPart);
   DWORD error = 0;
+  first_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   running_ = open(main_, L"watch", EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_THREAD | EVENT_TRACE_FLAG_DISK_IO |
                                         EVENT_TRACE_FLAG_DISK_FILE_IO, error);
+  // A kernel session names every running process and thread as it starts (DCStart), delivered within
+  // the flush time: a session that delivers nothing is not one (32-bit Wine's OpenTraceW succeeds).
+  if (running_ && WaitForSingleObject(first_, 3000) != WAIT_OBJECT_0) {
+    stop();
+    error = CONSUMER_FAILED | ERROR_NO_DATA;
+  }
   if (running_) return true;
-  char text[96];
-  if (error & CONSUMER_FAILED)
-    why = (std::snprintf(text, sizeof text, "Windows liefert keine Ereignisse (Fehler %lu)", error & ~CONSUMER_FAILED), text);
+  if (error == (CONSUMER_FAILED | ERROR_NO_DATA))
+    why = "Windows liefert keine Ereignisse (die Sitzung blieb stumm)";
+  else if (error & CONSUMER_FAILED)
+    why = "Windows liefert keine Ereignisse (Fehler " + std::to_string(error & ~CONSUMER_FAILED) + ")";
   else if (error == ERROR_ACCESS_DENIED)
     why = "Administratorrechte fehlen";
   else if (error == ERROR_NO_SYSTEM_RESOURCES)
@@ -167,7 +188,7 @@ bool KernelTrace::start(std::string& why) {
   else if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED)
     why = "erst ab Windows 8";
   else
-    why = (std::snprintf(text, sizeof text, "keine Ereignissitzung (Fehler %lu)", error), text);
+    why = "keine Ereignissitzung (Fehler " + std::to_string(error) + ")";
   return false;
 }
 
@@ -175,6 +196,9 @@ void KernelTrace::stop() {
   close(rundown_, L"rundown");
   close(main_, L"watch");
   running_ = false;
+  Lock lock(mutex_);
+  if (first_ != nullptr) CloseHandle(first_);
+  first_ = nullptr;
 }
 
 std::uint64_t KernelTrace::clock() {
@@ -184,7 +208,7 @@ std::uint64_t KernelTrace::clock() {
 }
 
 void KernelTrace::look(const std::function<void(const DiskTrace&)>& look) {
-  std::lock_guard lock(mutex_);
+  Lock lock(mutex_);
   look(trace_);
 }
 

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "disk_trace.h"
@@ -39,8 +38,9 @@ class KernelTrace {
   void close(Session& session, const wchar_t* kind);
   static void WINAPI on_event(PEVENT_RECORD record);
   static DWORD WINAPI consume(void* session);
-  std::mutex mutex_;
+  SRWLOCK mutex_ = SRWLOCK_INIT;
   DiskTrace trace_;
   Session main_, rundown_;
   bool running_ = false;
+  HANDLE first_ = nullptr;  // set by the first event
 };

@@ -1,11 +1,13 @@
 // spindwart-drives.exe: the list and the watch on the console.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "drive_report.h"
+#include "service.h"
 #include "text.h"
 #include "watch.h"
 #include "windows_watch.h"
@@ -38,9 +40,11 @@ class ConsoleWatch : public WindowsWatch {
   HANDLE notes_;
 };
 
-Watch watch;
 
 int watch_drives(int argc, char** argv) {
+  // On the heap: a Watch holds strings, which the compiler would lay out in the program's data.
+  const std::unique_ptr<Watch> watching = std::make_unique<Watch>();
+  Watch& watch = *watching;
   if (!parse_watch(argc, argv, watch.options)) {
     write_usage(STD_ERROR_HANDLE);
     return 2;
@@ -65,6 +69,10 @@ int main(int argc, char** argv) {
       write_usage(STD_ERROR_HANDLE);
       return 2;
     case DrivesCommand::watch: return watch_drives(argc, argv);
+    case DrivesCommand::install: return install_service(argc, argv);
+    case DrivesCommand::uninstall: return uninstall_service();
+    case DrivesCommand::service: return run_service(argc, argv);
+    case DrivesCommand::log_report: return 2;  // not yet
     case DrivesCommand::report: break;
   }
   return drive_report(write_line, GetStdHandle(STD_OUTPUT_HANDLE)) > 0 ? 0 : 1;

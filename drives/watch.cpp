@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -337,8 +338,9 @@ void add_drive(Watch& watch, const char* name, std::uint64_t now) {
   drive.idle_named = watch.options.idle_minutes != 0;
   drive.watched_since_ms = drive.since_ms = now;
   char device[24];
-  unsigned number = 0;
-  drive.disk_number = disk_device_name(name, device) && std::sscanf(device, "PhysicalDrive%u", &number) == 1 ? number : ~0u;
+  drive.disk_number = ~0u;
+  if (disk_device_name(name, device) && std::strncmp(device, "PhysicalDrive", 13) == 0)
+    drive.disk_number = static_cast<std::uint32_t>(std::strtoul(device + 13, nullptr, 10));
   disk_forget_routes();
   drive.routes = disk_routes();
 }
@@ -408,7 +410,7 @@ int run_watch(Watch& watch, WatchPort& port) {
   }
   if (watch.options.csv) port.out("time,device,event,state,seconds,reads,writes,process,pid,file");
   note(port, "spindwart-drives beobachtet ", watch.options.named ? "die genannten Laufwerke" : "alle Laufwerke",
-       " jede Sekunde; Ende mit Strg+C.");
+       watch.options.service ? " jede Sekunde, als Dienst." : " jede Sekunde; Ende mit Strg+C.");
   std::string why;
   watch.tracing = port.trace_start(why);
   if (!watch.tracing) note(port, "Prozesse nicht nachvollziehbar: ", why.c_str());
@@ -454,7 +456,7 @@ void finish_watch(Watch& watch, WatchPort& port) {
       line.add_number(drive.wakers[w].second);
       line.add(")");
     }
-    port.note(line.text);
+    port.summary(drive.name, line.text);
   }
 }
 
@@ -488,4 +490,24 @@ std::string dos_path_of(const std::string& nt, const std::vector<std::pair<std::
     if (nt.size() == device.size() || nt[device.size()] == '\\') return letter + nt.substr(device.size());
   }
   return nt;
+}
+
+int plan_install(int argc, const char* const* argv, bool elevated, std::string& arguments, std::string& message) {
+  WatchOptions options;
+  if (!parse_watch(argc, argv, options) || options.csv) {
+    message = utf8_from_1252(DRIVES_USAGE);
+    return 2;
+  }
+  if (!elevated) {
+    message = utf8_from_1252("Nichts eingerichtet: das geht nur als Administrator (Eingabeaufforderung als Administrator "
+                             "starten). - Nothing installed: this needs an administrator's prompt.");
+    return 1;
+  }
+  arguments = "--service";
+  if (options.idle_minutes != 0) arguments += " --idle " + std::to_string(options.idle_minutes);
+  for (int i = 0; i < options.named; ++i) {
+    const std::string name = options.names[i];  // "/dev/scd 7" is a name too
+    arguments += name.find(' ') == std::string::npos ? " " + name : " \"" + name + "\"";
+  }
+  return 0;
 }

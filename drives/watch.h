@@ -29,6 +29,7 @@ constexpr unsigned RESUME_WAKES_MS = 60000;    // a wake this soon after the sys
 
 struct WatchOptions {
   bool csv = false;
+  bool service = false;       // run as the service: no console to end it from
   unsigned idle_minutes = 0;  // 0: no --idle
   int named = 0;              // drives named on the command line; none: every drive that can be asked
   char names[DISK_NAMES + CDROM_NAMES][16] = {};
@@ -47,6 +48,7 @@ class WatchPort {
   virtual bool elevated() = 0;             // the rights to send a drive a command
   virtual void out(const std::string& line) = 0;   // the events, UTF-8
   virtual void note(const std::string& line) = 0;  // everything else (stderr under --csv)
+  virtual void summary(const char* device, const std::string& line) { (void)device, note(line); }  // a drive's, at the end
   // The kernel's disk, thread, process and file events, where they can be had (Windows 8 and later,
   // elevated): false, with why not (Windows-1252), when the session does not start.
   virtual bool trace_start(std::string& why) { return why = "nicht auf diesem System", false; }
@@ -115,6 +117,12 @@ void finish_watch(Watch& watch, WatchPort& port);
 // 4312): C:\x", "geschrieben vom System (Cache des Dateisystems): C:\$LogFile", with "Datei unbekannt"
 // for a file whose name is not known yet; the path as port.dos_path makes it.
 std::string cause_words(const DiskIoCause& cause, WatchPort& port);
+// What `--install [--idle MINUTES] [DEVICE...]` is to do: 2 for a command line that --watch would refuse
+// (or one with --csv: the service's log is always CSV), 1 without an administrator's rights, else 0 with
+// the service's arguments after its program's path: "--service", `--idle N` and the drive names as
+// checked. message: the one line to print (German, then English) for 1 and 2.
+int plan_install(int argc, const char* const* argv, bool elevated, std::string& arguments, std::string& message);
+
 // The process id in a trace session's name of the program's own form ("Spindwart watch 1234", "Spindwart
 // rundown 1234"); 0 for any other name.
 std::uint32_t trace_session_pid(const char* name);
