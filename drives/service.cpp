@@ -62,11 +62,21 @@ bool elevated() {
   return port.elevated();
 }
 
-// Stops the service and waits for it to stop (at most 20 s).
+// Stops the service and waits for its process to end (at most 20 s more): it says it stopped a moment
+// before, and its program cannot be deleted until then.
 void stop(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS process{};
+  DWORD size = 0;
+  HANDLE running = nullptr;
+  if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &size) &&
+      process.dwProcessId != 0)
+    running = OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId);
+  // One that is still starting accepts no stop yet: asked again until it does.
   SERVICE_STATUS status{};
-  ControlService(service, SERVICE_CONTROL_STOP, &status);
-  for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) Sleep(100);
+  bool asked = false;
+  for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i, Sleep(100))
+    if (!asked && status.dwCurrentState != SERVICE_STOP_PENDING) asked = ControlService(service, SERVICE_CONTROL_STOP, &status);
+  if (running != nullptr) WaitForSingleObject(running, 10000), CloseHandle(running);
 }
 
 // The folder's own program and the renamed copies of it that ran when they were replaced; the folder
@@ -85,12 +95,18 @@ void remove_program(const std::wstring& folder, bool folder_too) {
   if (folder_too) RemoveDirectoryW(folder.c_str());
 }
 
-// Starts the service; the database may be locked for a while (at boot, or by another installer).
+// Starts the service; the database may be locked for a while (at boot, or by another installer), and a
+// first start of the program may be slow (a virus scanner looking at the new copy): then it is waited for.
 bool start(SC_HANDLE service) {
   for (int i = 0; i < 100; ++i, Sleep(100)) {
     if (StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING) return true;
+    if (GetLastError() == ERROR_SERVICE_REQUEST_TIMEOUT) break;  // its process may still come up: not a second one
     if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED) return false;
   }
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 300 && QueryServiceStatus(service, &status); ++i, Sleep(100))
+    if (status.dwCurrentState == SERVICE_RUNNING) return true;
+  SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
   return false;
 }
 
@@ -211,23 +227,37 @@ bool folder_secure(const std::wstring& folder) {
   return secure;
 }
 
+bool create_folder(const std::wstring& folder) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(FOLDER_SDDL, SDDL_REVISION_1, &descriptor, nullptr)) return false;
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  const bool made = CreateDirectoryW(folder.c_str(), &security);
+  LocalFree(descriptor);
+  return made;
+}
+
+// Whether the system keeps a folder's access list as the program sets it: a folder made for the
+// question shows it (Wine keeps none, and every folder would look unsafe there).
+bool lists_kept(const std::wstring& folder) {
+  const std::wstring probe = folder + L"-probe-" + wide(std::to_string(GetTickCount64()));
+  const bool kept = create_folder(probe) && folder_secure(probe);
+  RemoveDirectoryW(probe.c_str());
+  return kept;
+}
+
 // What happened to the folder, for the log's first line; empty when nothing did.
 std::string make_folder(const std::wstring& folder) {
   std::string said;
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
-      ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !folder_secure(folder))) {
+      ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+       (!folder_secure(folder) && lists_kept(folder)))) {
     const std::wstring aside = folder + L"-beiseite-" + wide(std::to_string(GetTickCount64()));
     said = MoveFileExW(folder.c_str(), aside.c_str(), 0)
                ? "Der Ordner des Protokolls war nicht sicher; er liegt jetzt als " + narrow(aside) + " beiseite"
                : utf8_from_1252("Der Ordner des Protokolls ist nicht sicher und lie\xDF sich nicht beiseitelegen");
   }
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(FOLDER_SDDL, SDDL_REVISION_1, &descriptor, nullptr)) {
-    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
-    CreateDirectoryW(folder.c_str(), &security);
-    LocalFree(descriptor);
-  }
+  create_folder(folder);
   return said;
 }
 

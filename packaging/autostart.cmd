@@ -112,7 +112,12 @@ exit /b %errorlevel%
 set "result=%errorlevel%"
 rem The copy goes with the last task that starts it.
 if "%result%"=="0" "%SystemRoot%\System32\schtasks.exe" /query /fo csv /nh 2>nul | "%SystemRoot%\System32\find.exe" /i "Spindwart V7 " >nul 2>&1
-if "%result%"=="0" if errorlevel 1 rd /s /q "%home%" >nul 2>&1
+rem The folder has two owners (the drive tool's service keeps its program there too): only the tray's
+rem program and its renamed copies go, the folder once it is empty.
+if "%result%"=="0" if errorlevel 1 set "last=1"
+if defined last del /f /q "%home%\spindwart.exe" >nul 2>&1
+if defined last del /f /q "%home%\spindwart-old-*.exe" >nul 2>&1
+if defined last rd "%home%" >nul 2>&1
 call :report remove %result%
 exit /b %errorlevel%
 

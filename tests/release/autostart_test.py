@@ -70,8 +70,9 @@ def main():
         if task.count("<UserId>S-1-5-21-7-8-9-1001</UserId>") != 2 or not all(f in task for f in fields) or \
                 os.listdir(programs_dir) != ["spindwart.exe"]:
             failures.append(f"install: {calls}, the task file:\n{task}")
+        open(os.path.join(programs_dir, "spindwart-drives.exe"), "w").close()  # the service's program stays
         calls = run("autostart-remove.cmd /dev/sdb", 0, "Autostart mit /dev/sdb entfernt")
-        if calls != ["NET", "SCHTASKS", "SCHTASKS"] or os.path.exists(programs_dir):
+        if calls != ["NET", "SCHTASKS", "SCHTASKS"] or (os.path.exists(programs_dir) and os.listdir(programs_dir)) != ["spindwart-drives.exe"]:
             failures.append(f"remove: {calls}, {os.path.exists(programs_dir) and os.listdir(programs_dir)}")
         # Without administrator rights the script asks PowerShell for an elevated copy of itself, which
         # must run as the signed-in account.
