@@ -16,7 +16,11 @@ const char DRIVES_USAGE[] =
     "  --csv         dieselben Ereignisse als durch Kommas getrennte Werte\r\n"
     "  --idle N      schickt die genannten Laufwerke in den Standby, wenn sie N Minuten (1 bis 1440)\r\n"
     "                ohne Lese- und Schreibzugriff laufen\r\n"
-    "  Braucht Administratorrechte.\r\n";
+    "  Braucht Administratorrechte.\r\n"
+    "\r\n"
+    "spindwart-drives --install [--idle MINUTEN] [GER\xC4T...]   spindwart-drives --uninstall\r\n"
+    "  Dieselbe Beobachtung als Dienst, ab dem Systemstart, ins Protokoll %ProgramData%\\Spindwart\\watch-JJJJ-MM.csv;\r\n"
+    "  --uninstall entfernt den Dienst. Braucht Administratorrechte.\r\n";
 
 namespace {
 

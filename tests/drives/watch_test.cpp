@@ -197,12 +197,20 @@ TEST(Watch, NamesWhoWokeTheDisk) {
             std::tuple(1234u, 7u, 0u, 0u, 0u, 0u));
 }
 
-// Bad command lines.
+// Bad command lines, and the service's.
 TEST(Watch, BadCommandLines) {
   const std::vector<std::vector<const char*>> bad = {
       {"x", "--watch", "--idle", "1441", "/dev/sda"}, {"x", "--watch", "--idle", "5"}};
   WatchOptions options;
   for (const auto& args : bad) EXPECT_FALSE(parse_watch(static_cast<int>(args.size()), args.data(), options)) << args[2];
+  // --install: the service's command line from the checked names; refused without the rights, or with --csv.
+  const char* install[] = {"x", "--install", "--idle", "30", "/dev/sdb", "/dev/hdb", "/dev/scd 7", "--csv"};
+  std::string arguments, message;
+  EXPECT_EQ(plan_install(7, install, true, arguments, message), 0);
+  EXPECT_EQ(arguments, "--service --idle 30 /dev/sdb \"/dev/scd 7\"");
+  EXPECT_EQ(plan_install(7, install, false, arguments, message), 1);
+  EXPECT_EQ(message.substr(0, 19), "Nichts eingerichtet");
+  EXPECT_EQ(plan_install(8, install, true, arguments, message), 2);
 }
 
 }  // namespace
