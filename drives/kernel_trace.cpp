@@ -76,8 +76,7 @@ void stop_stale_sessions() {
   for (ULONG i = 0; i < count && i < 64; ++i) {
     char name[64];
     if (WideCharToMultiByte(CP_UTF8, 0, all[i].name, -1, name, sizeof name, nullptr, nullptr) == 0) continue;
-    const std::uint32_t pid = trace_session_pid(name);
-    if (pid == 0 || pid == GetCurrentProcessId() || process_runs(pid)) continue;
+    if (!trace_session_stale(name, GetCurrentProcessId(), process_runs)) continue;
     Properties props;
     prepare(props, L"x", 0);
     ControlTraceW(0, all[i].name, &props.p, EVENT_TRACE_CONTROL_STOP);

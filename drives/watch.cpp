@@ -511,3 +511,8 @@ int plan_install(int argc, const char* const* argv, bool elevated, std::string& 
   }
   return 0;
 }
+
+bool trace_session_stale(const char* name, std::uint32_t own_pid, const std::function<bool(std::uint32_t pid)>& runs) {
+  const std::uint32_t pid = trace_session_pid(name);
+  return pid != 0 && pid != own_pid && !runs(pid);
+}

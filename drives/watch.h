@@ -126,6 +126,9 @@ int plan_install(int argc, const char* const* argv, bool elevated, std::string& 
 // The process id in a trace session's name of the program's own form ("Spindwart watch 1234", "Spindwart
 // rundown 1234"); 0 for any other name.
 std::uint32_t trace_session_pid(const char* name);
+// A session of that form left by a watch whose process is gone (a killed watch's session runs on);
+// this process's own and another running watch's or service's are not.
+bool trace_session_stale(const char* name, std::uint32_t own_pid, const std::function<bool(std::uint32_t pid)>& runs);
 // An NT path with its volume's device name as the volume's drive letter, given the letters' devices
 // ("C:", "\Device\HarddiskVolume3"); as it is where none fits.
 std::string dos_path_of(const std::string& nt_path, const std::vector<std::pair<std::string, std::string>>& letters);

@@ -195,6 +195,10 @@ TEST(Watch, NamesWhoWokeTheDisk) {
   EXPECT_EQ(std::tuple(trace_session_pid("Spindwart watch 1234"), trace_session_pid("Spindwart rundown 7"), trace_session_pid("Spindwart watch "),
                        trace_session_pid("Spindwart watch 12a"), trace_session_pid("Spindwart watch 4294967296"), trace_session_pid("NT Kernel Logger")),
             std::tuple(1234u, 7u, 0u, 0u, 0u, 0u));
+  const auto runs = [](std::uint32_t pid) { return pid == 77; };  // another watch that still runs
+  EXPECT_EQ(std::tuple(trace_session_stale("Spindwart watch 12", 9, runs), trace_session_stale("Spindwart rundown 77", 9, runs),
+                       trace_session_stale("Spindwart watch 9", 9, runs), trace_session_stale("NT Kernel Logger", 9, runs)),
+            std::tuple(true, false, false, false));
 }
 
 // Bad command lines, and the service's.
