@@ -42,7 +42,8 @@ std::string row(const char* time, const char* file = "") {
 TEST(WatchLog, PowerCutsMonthsHeldLinesAndTheCap) {
   const std::string header = std::string(LOG_HEADER) + "\r\n", nov = "2026-11-30T23:59:59+01:00", dec = "2026-12-01T00:00:01+01:00";
   ScriptedFiles folder;
-  folder.files["watch-2026-11.csv"] = header + row(nov.c_str()) + "\r\n" + std::string(4096, '\0');  // data never written
+  // Data that never reached the disk: zeros, and after them the end of a later line that did.
+  folder.files["watch-2026-11.csv"] = header + row(nov.c_str()) + "\r\n" + std::string(4096, '\0') + "9,,note,late\r\n";
   folder.files["watch-2026-12.csv"] = header + row(dec.c_str()) + "\r\n" + row(dec.c_str()).substr(0, 30);  // a cut line
   for (int month = 1; month <= 13; ++month) folder.files["watch-2025-" + std::string(month < 10 ? "0" : "") + std::to_string(month) + ".csv"] = header;
   folder.files["watch-2025-13.csv"] = folder.files["readme.txt"] = "x";  // no month's file
@@ -51,8 +52,8 @@ TEST(WatchLog, PowerCutsMonthsHeldLinesAndTheCap) {
   log.add(row(nov.c_str(), name));
   log.add(row(dec.c_str()));
   ASSERT_TRUE(log.write(folder));
-  // Each line one write; a bare line feed after what the power cut left; the 13 newest months kept.
-  EXPECT_EQ(std::tuple(folder.writes, folder.flushes, log.held()), std::tuple(4, 2, std::size_t{0}));
+  // Each line one write; a bare line feed after a cut line; the 13 newest months kept.
+  EXPECT_EQ(std::tuple(folder.writes, folder.flushes, log.held()), std::tuple(3, 2, std::size_t{0}));
   const std::vector<std::string> november = log_lines(folder.files["watch-2026-11.csv"]), december = log_lines(folder.files["watch-2026-12.csv"]);
   EXPECT_EQ(november, (std::vector<std::string>{LOG_HEADER, row(nov.c_str()), row(nov.c_str(), name)}));
   EXPECT_EQ(december, (std::vector<std::string>{LOG_HEADER, row(dec.c_str()), row(dec.c_str())}));
