@@ -372,26 +372,13 @@ class ServiceWatch : public WindowsWatch {
     woke_ = woke_ || row.find(",wake") != std::string::npos;
     log_.add(row);
   }
-  void note(const std::string& line) override {
+  void note(const std::string& line) override { log_.note(now_stamp(), line); }
+  void summary(const char* device, const std::string& line) override { log_.add(log_row(now_stamp(), device, "summary", line)); }
+  void log_note(const char* event, const char* text_1252) { log_.add(log_row(now_stamp(), "", event, utf8_from_1252(text_1252))); }
+  std::string now_stamp() {
     char time[32];
     stamp(time, true);
-    log_.note(time, line);
-  }
-  void summary(const char* device, const std::string& line) override {
-    char time[32];
-    stamp(time, true);
-    TextLine row;
-    for (const std::string& field : {std::string(time), std::string(device), std::string("summary"), line}) row.csv(field);
-    for (int i = 0; i < 6; ++i) row.csv("");
-    log_.add(row.text);
-  }
-  void log_note(const char* event, const char* text_1252) {
-    char time[32];
-    stamp(time, true);
-    TextLine row;
-    for (const std::string& field : {std::string(time), std::string(), std::string(event), utf8_from_1252(text_1252)}) row.csv(field);
-    for (int i = 0; i < 6; ++i) row.csv("");
-    log_.add(row.text);
+    return time;
   }
   // The held lines go out unless a disk of the log's volume sleeps; at a stop or shutdown whatever the disks.
   void write_log(bool finally) {

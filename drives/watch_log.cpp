@@ -20,21 +20,17 @@ void WatchLog::add(std::string row) {
   }
 }
 
-namespace {
-
-std::string note_row(const std::string& time, const std::string& text) {
+std::string log_row(const std::string& time, const std::string& device, const char* event, const std::string& text) {
   TextLine row;
   row.csv(time);
-  row.csv("");
-  row.csv("note");
+  row.csv(device);
+  row.csv(event);
   row.csv(text);
   for (int i = 0; i < 6; ++i) row.csv("");
   return row.text;
 }
 
-}  // namespace
-
-void WatchLog::note(const std::string& time, const std::string& text) { add(note_row(time, text)); }
+void WatchLog::note(const std::string& time, const std::string& text) { add(log_row(time, "", "note", text)); }
 
 bool WatchLog::due(std::uint64_t now, bool a_drive_woke) const {
   return !held_.empty() && (!asleep_ || a_drive_woke || now - asleep_since_ >= LOG_RETRY_MS);
@@ -44,7 +40,7 @@ bool WatchLog::write(LogFiles& files) {
   asleep_ = false;
   if (dropped_ != 0 && !held_.empty()) {
     const std::string time = held_.front().substr(0, held_.front().find(','));
-    held_.push_front(note_row(time, std::to_string(dropped_) + " Zeilen verworfen: die Platte des Protokolls schlief zu lange"));
+    held_.push_front(log_row(time, "", "note", std::to_string(dropped_) + " Zeilen verworfen: die Platte des Protokolls schlief zu lange"));
     dropped_ = 0;
   }
   bool ok = true;

@@ -52,6 +52,8 @@ class WatchLog {
   std::string open_;  // the file open now
 };
 
+// A row of the log's own kinds ("note", "summary", "suspend", "resume"): its text in the state column.
+std::string log_row(const std::string& iso_time, const std::string& device, const char* event, const std::string& text_utf8);
 // "watch-2026-12.csv" for a row's time "2026-12-09T14:05:03+01:00"; empty for a time of another form.
 std::string log_file_name(const std::string& iso_time);
 // The complete lines of a log file's bytes, without their CR LF: a line that does not end in CR LF and
