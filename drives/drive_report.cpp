@@ -20,7 +20,11 @@ const char DRIVES_USAGE[] =
     "\r\n"
     "spindwart-drives --install [--idle MINUTEN] [GER\xC4T...]   spindwart-drives --uninstall\r\n"
     "  Dieselbe Beobachtung als Dienst, ab dem Systemstart, ins Protokoll %ProgramData%\\Spindwart\\watch-JJJJ-MM.csv;\r\n"
-    "  --uninstall entfernt den Dienst. Braucht Administratorrechte.\r\n";
+    "  --uninstall entfernt den Dienst. Braucht Administratorrechte.\r\n"
+    "\r\n"
+    "spindwart-drives --report [--html DATEI] [PROTOKOLL...]\r\n"
+    "  Der Tag im Protokoll des Dienstes (oder der genannten): je Laufwerk und Tag Anl\xE4ufe, Abschaltungen,\r\n"
+    "  Anteil im Standby, l\xE4ngster Schlaf und wer es am \xF6" "ftesten weckte; mit --html als Seite.\r\n";
 
 namespace {
 

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     case DrivesCommand::install: return install_service(argc, argv);
     case DrivesCommand::uninstall: return uninstall_service();
     case DrivesCommand::service: return run_service(argc, argv);
-    case DrivesCommand::log_report: return 2;  // not yet
+    case DrivesCommand::log_report: return report_logs(argc, argv);
     case DrivesCommand::report: break;
   }
   return drive_report(write_line, GetStdHandle(STD_OUTPUT_HANDLE)) > 0 ? 0 : 1;

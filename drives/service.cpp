@@ -8,10 +8,12 @@
 #include <sddl.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "day_report.h"
 #include "drive_report.h"
 #include "text.h"
 #include "watch.h"
@@ -461,4 +463,83 @@ int run_service(int argc, char** argv) {
   wchar_t name[] = L"SpindwartWatch";
   const SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
+
+namespace {
+
+// A whole file, shared with the service that appends to it; false when it does not open or is larger
+// than a log can be (64 MiB).
+bool read_file(const std::wstring& path, std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= (64 << 20);
+  bytes.resize(ok ? static_cast<std::size_t>(size.QuadPart) : 0);
+  DWORD got = 0;
+  ok = ok && (bytes.empty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr));
+  bytes.resize(got);
+  CloseHandle(file);
+  return ok;
+}
+
+}  // namespace
+
+int report_logs(int argc, char** argv) {
+  std::string html;
+  std::vector<std::string> logs;
+  if (!parse_report(argc, argv, html, logs)) {
+    write_text(GetStdHandle(STD_ERROR_HANDLE), utf8_from_1252(DRIVES_USAGE), false);
+    return 2;
+  }
+  std::vector<std::wstring> paths;
+  for (const std::string& log : logs) {  // the ANSI command line, as the watch's names
+    wchar_t path[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, log.c_str(), -1, path, MAX_PATH) > 0) paths.emplace_back(path);
+  }
+  if (logs.empty()) {  // the service's months, oldest first
+    const std::wstring folder = expand(L"%ProgramData%\\Spindwart\\");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"watch-*.csv").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+      paths.push_back(folder + found.cFileName);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    std::sort(paths.begin(), paths.end());
+  }
+  std::vector<std::string> lines;
+  unsigned read = 0;
+  for (const std::wstring& path : paths) {
+    std::string bytes;
+    if (!read_file(path, bytes)) {
+      const std::string error = std::to_string(GetLastError());
+      write_text(GetStdHandle(STD_OUTPUT_HANDLE), "Nicht zu lesen: " + narrow(path) + " (Fehler " + error + ")\r\n", false);
+      continue;
+    }
+    ++read;
+    for (std::string& line : log_lines(bytes)) lines.push_back(std::move(line));
+  }
+  if (read == 0) {
+    say(logs.empty() ? "Kein Protokoll des Dienstes zu lesen: es liegt in %ProgramData%\\Spindwart und braucht "
+                       "Administratorrechte."
+                     : "Kein Protokoll zu lesen.");
+    return 1;
+  }
+  const LogReport report = read_log(lines);
+  write_text(GetStdHandle(STD_OUTPUT_HANDLE), report_text(report), false);
+  if (!html.empty()) {
+    const std::string page = report_html(report);
+    wchar_t path[MAX_PATH];
+    HANDLE file = MultiByteToWideChar(CP_ACP, 0, html.c_str(), -1, path, MAX_PATH) > 0
+                      ? CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                      : INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, page.data(), static_cast<DWORD>(page.size()), &written, nullptr) &&
+                    written == page.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!ok) {
+      say("Die Seite lie\xDF sich nicht schreiben (Fehler %u).", GetLastError());
+      return 1;
+    }
+  }
+  return report.days.empty() ? 1 : 0;
 }

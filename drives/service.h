@@ -9,3 +9,6 @@ int install_service(int argc, char** argv);
 int uninstall_service();
 // --service ...: what the service control manager starts.
 int run_service(int argc, char** argv);
+// --report [--html FILE] [LOG...]: the day report of the service's logs or of the named ones. Exit 0, 1
+// (nothing to read, no drive in it, the page not written) or 2 (bad arguments).
+int report_logs(int argc, char** argv);

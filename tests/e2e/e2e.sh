@@ -27,6 +27,20 @@ kill $watcher; wait $watcher 2>/dev/null
 grep -q '^Prozesse nicht nachvollziehbar: Windows liefert keine Ereignisse' "$work/watch.txt" &&
   grep -q '/dev/sda   -  *kann nicht abgefragt werden (kein Weg trägt den Befehl)' "$work/watch.txt" || fail "the watch without events"
 
+# The day report of a scripted month, as text and as a page that Chromium draws: on the first day's strip
+# (16 px from the left, 90 s a pixel) the standby colour at 03:00, the wake's mark at 06:00, the spinning
+# colour at 09:00, grey (not watched) at 23:45.
+data=$(cd "$(dirname "$0")/../drives/data" && pwd)
+day=$("$wine" "$drives" --report --html "$("$wine" winepath -w "$work/day.html")" "$("$wine" winepath -w "$data/month.csv")" |
+      iconv -f cp437 -t utf-8) || fail "--report: exit $?"
+grep -q $'^/dev/sdb  2026-03-29 (23 h): 2 Anläufe, 1 Abschaltungen' <<<"$day" || fail "the report's text"
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --force-device-scale-factor=1 --window-size=1100,560 \
+  --screenshot="$work/day.png" "file://$work/day.html" >/dev/null 2>&1 || fail "chromium: exit $?"
+pixel() { convert "$work/day.png" -format "%[hex:p{$1,$2}]" info: 2>/dev/null; }
+y=$(convert "$work/day.png" -crop 1x560+136+0 +repage txt:- 2>/dev/null | grep -m1 -i '#2F5F98' | cut -d, -f2 | cut -d: -f1)
+[ -n "$y" ] && [ "$(pixel 257 "$y")" = B00020 ] && [ "$(pixel 376 "$y")" = F0A030 ] && [ "$(pixel 966 "$y")" = E4E4E4 ] ||
+  fail "the day's strip: standby at $y, then $(pixel 257 "${y:-0}") $(pixel 376 "${y:-0}") $(pixel 966 "${y:-0}")"
+
 # The drive cannot be asked, so it reads as in standby: the notification area at the right end of
 # the taskbar shows the dark blue platter with the yellow moon.
 standby_icon_shown() {

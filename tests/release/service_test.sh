@@ -9,6 +9,10 @@ export WINEPREFIX=$work/wine
 fail() { echo "FAIL: $*"; failed=1; }
 failed=0
 rm -rf "$work" && mkdir -p "$work" && "$wine" --init || exit 1
+# The service manager gives a service's process 10 s to connect (ServicesPipeTimeout, read when it
+# starts); a first start in a new prefix can take longer under Wine.
+"$wine" reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_DWORD /d 120000 /f >/dev/null 2>&1
+"$wine" --server -k; "$wine" --server -w
 # Wine ends its services once no other program of the prefix runs: a console that waits keeps it up.
 "$wine" cmd < <(sleep 600) >/dev/null 2>&1 &
 keeper=$!
