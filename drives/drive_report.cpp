@@ -64,53 +64,6 @@ void add_power_state(TextLine& line, const DrivePowerReading& reading) {
 
 }  // namespace
 
-void power_mode_words(std::uint8_t mode, char (&out)[32]) {
-  static const struct {
-    std::uint8_t mode;
-    const char* words;
-  } known[] = {{0xFF, "aktiv/idle"}, {0x80, "Idle"},      {0x81, "Idle_a"},
-               {0x82, "Idle_b"},     {0x83, "Idle_c"},    {0x00, "Standby"},
-               {0x01, "Standby_y"},  {0x40, "Standby (NV-Cache)"}, {0x41, "aktiv (NV-Cache)"}};
-  TextLine text;
-  for (const auto& k : known)
-    if (k.mode == mode) text.add(k.words);
-  if (text.text.empty()) {
-    const char hex[] = "0123456789ABCDEF";
-    const char value[] = {hex[mode >> 4], hex[mode & 0x0F], '\0'};
-    text.add("unbekannte Antwort 0x");
-    text.add(value);
-  }
-  copy_text(out, text.text);
-}
-
-const char* bus_name(int bus) {
-  static const char* const names[] = {"-",   "SCSI", "ATAPI", "ATA",   "1394",  "SSA",    "FC",
-                                      "USB", "RAID", "iSCSI", "SAS",   "SATA",  "SD",     "MMC",
-                                      "virtuell", "Datei", "Spaces", "NVMe", "SCM", "UFS"};
-  if (bus < 0 || bus >= static_cast<int>(sizeof names / sizeof names[0])) return "-";
-  return names[bus];
-}
-
-void format_size(std::uint64_t bytes, char (&out)[24]) {
-  const char* unit = " MB";
-  std::uint64_t tenth = 100000;  // bytes in a tenth of the unit
-  // The unit in which the rounded figure stays below 1000.
-  if (bytes >= 999950000000ull) {
-    unit = " TB";
-    tenth = 100000000000ull;
-  } else if (bytes >= 999950000ull) {
-    unit = " GB";
-    tenth = 100000000ull;
-  }
-  const std::uint64_t tenths = bytes / tenth + (bytes % tenth >= tenth / 2 ? 1 : 0);
-  TextLine text;
-  text.add_number(tenths / 10);
-  text.add(",");
-  text.add_number(tenths % 10);
-  text.add(unit);
-  copy_text(out, text.text);
-}
-
 void report_header(TextLine& line) {
   line = TextLine{};
   line.column("Name", 10);
@@ -120,18 +73,6 @@ void report_header(TextLine& line) {
   line.column("Seriennummer", 20);
   line.add("Zustand");
   line.end();
-}
-
-void windows_policy_words(TextLine& line, const DrivePowerMemory& memory) {
-  const std::uint32_t ms = memory.policy.idle_timeout_ms;
-  if (!memory.policy_known) return;
-  if (memory.policy.idle_managed == 0) {
-    line.add("Windows schaltet nicht ab");
-  } else if (memory.policy.idle_managed == 1 && ms != 0) {
-    line.add("Windows schaltet nach ");
-    line.add_number(ms % 60000 == 0 ? ms / 60000 : ms / 1000);
-    line.add(ms % 60000 == 0 ? " min ab" : " s ab");
-  }
 }
 
 bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes) {

@@ -17,18 +17,9 @@ constexpr int CDROM_NAMES = 16;  // /dev/scd0 .. /dev/scd15
 void report_header(TextLine& line);
 // The line of one drive; false when the name does not open.
 bool report_line(const char* name, TextLine& line);
-// "82,3 GB": decimal units with one decimal and a German comma.
-void format_size(std::uint64_t bytes, char (&out)[24]);
-// What a CHECK POWER MODE answer says: "aktiv/idle", "Idle_b", "Standby_y", ... or "unbekannte Antwort 0x05".
-void power_mode_words(std::uint8_t mode, char (&out)[32]);
-// What Windows does with an idle drive, as the memory of a reading knows it: "Windows schaltet nach
-// 20 min ab" ("nach 90 s" where the time is no whole minute), "Windows schaltet nicht ab" (the power
-// plan's "never"); nothing when that is not known.
-void windows_policy_words(TextLine& line, const DrivePowerMemory& memory);
+
 // Windows powers the drive down after an idle time of at most these minutes.
 bool windows_powers_down_within(const DrivePowerMemory& memory, unsigned minutes);
-// "SATA", "USB", "NVMe", ...; "-" when unknown.
-const char* bus_name(int bus);
 
 // The heading and one line per drive that opens, each handed to sink; the count of drives.
 using LineSink = void (*)(const TextLine& line, void* context);

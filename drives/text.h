@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "disk.h"
+
 struct TextLine {
   std::string text;  // UTF-8
   int fields = 0;    // CSV fields so far
@@ -25,3 +27,15 @@ struct TextLine {
 std::string utf8_from_1252(std::string_view text_1252);
 // "1:02:03", or "1:02" without the seconds.
 std::string duration_text(std::uint64_t ms, bool seconds = true);
+
+// The words for what drives and Windows say.
+// "82,3 GB": decimal units with one decimal and a German comma.
+void format_size(std::uint64_t bytes, char (&out)[24]);
+// What a CHECK POWER MODE answer says: "aktiv/idle", "Idle_b", "Standby_y", ... or "unbekannte Antwort 0x05".
+void power_mode_words(std::uint8_t mode, char (&out)[32]);
+// What Windows does with an idle drive, as the memory of a reading knows it: "Windows schaltet nach
+// 20 min ab" ("nach 90 s" where the time is no whole minute), "Windows schaltet nicht ab" (the power
+// plan's "never"); nothing when that is not known.
+void windows_policy_words(TextLine& line, const DrivePowerMemory& memory);
+// "SATA", "USB", "NVMe", ...; "-" when unknown.
+const char* bus_name(int bus);
