@@ -68,7 +68,7 @@ const DiskSys fake_sys{create_file,    [] { return last_error; }, [](std::intptr
 
 }  // namespace
 
-FakeDriver::FakeDriver() : previous(disk_sys) {
+FakeDriver::FakeDriver() : previous(disk_sys), outer(active) {
   active = this;
   disk_sys = &fake_sys;
   disk_forget_routes();
@@ -76,6 +76,7 @@ FakeDriver::FakeDriver() : previous(disk_sys) {
 }
 
 FakeDriver::~FakeDriver() {
+  active = outer;
   disk_sys = previous;
   disk_forget_routes();
 }

@@ -47,6 +47,7 @@ struct FakeDriver {
   std::vector<FakeCall> calls_;
   std::map<std::pair<std::uint32_t, std::intptr_t>, Reply> replies;
   const DiskSys* previous;
+  FakeDriver* outer;  // the one a nested fake was made in, in use again when this one goes
 };
 
 Reply refuse(std::uint32_t error = SYS_ERROR_NOT_SUPPORTED);

@@ -106,7 +106,7 @@ TEST(PowerReading, DescriptorQueryOnlyHandleAndOperations) {
   DrivePowerReading reading;
   ASSERT_EQ(drive_read_power(disk_open("/dev/sda", DISK_O_QUERY, 0), &memory, 0, &reading), 0);
   EXPECT_EQ(std::tuple(reading.state, reading.error, reading.asked), std::tuple(State::cannot_ask, EACCES, false));
-  EXPECT_FALSE(memory.known || memory.policy_known);
+  EXPECT_EQ(std::pair(memory.known, memory.policy_known), std::pair(false, false));
   EXPECT_EQ(drive_read_power(0x1234, nullptr, 0, &reading), -1);
   // A drive that Windows powered down gets nothing from drive_check_sleeping or drive_standby.
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF));

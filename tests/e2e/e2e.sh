@@ -54,10 +54,14 @@ runner=$!
 screens=0
 while kill -0 $runner 2>/dev/null; do
   if [ -s "$ready" ]; then
-    sleep 1  # the taskbar draws
-    import -display "$DISPLAY" -window root "$work/tray.png" 2>/dev/null
+    shown=0  # until the taskbar has drawn it, at most 5 s
+    for _ in $(seq 25); do
+      import -display "$DISPLAY" -window root "$work/tray.png" 2>/dev/null
+      standby_icon_shown "$work/tray.png" && shown=1 && break
+      sleep 0.2
+    done
     screens=$((screens + 1))
-    standby_icon_shown "$work/tray.png" || fail "the icon in the notification area"
+    [ $shown -eq 1 ] || fail "the icon in the notification area"
     rm -f "$ready"
   fi
   sleep 0.1

@@ -50,18 +50,31 @@ DWORD WINAPI answer_box(void* title) {
 
 // Plays a notification area that is missing while `missing` says so, and records what it is asked.
 // As Windows' own, it refuses to add an icon it has.
+// The UI thread and the watcher both call it.
+SRWLOCK notified_lock = SRWLOCK_INIT;
 bool missing = false, present = false;
 std::vector<std::pair<DWORD, HICON>> notified;
 DWORD deleted_ms = 0;
 BOOL WINAPI notification_area(DWORD message, PNOTIFYICONDATAA data) {
+  AcquireSRWLockExclusive(&notified_lock);
   notified.emplace_back(message, data->hIcon);
   if (message == NIM_DELETE) deleted_ms = GetTickCount();
   const bool had = present;
   present = !missing && message != NIM_DELETE;
+  ReleaseSRWLockExclusive(&notified_lock);
   return !missing && (message == NIM_ADD) != had;
 }
 std::ptrdiff_t adds() {
-  return std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
+  AcquireSRWLockShared(&notified_lock);
+  const auto n = std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
+  ReleaseSRWLockShared(&notified_lock);
+  return n;
+}
+std::pair<DWORD, HICON> last_notified() {
+  AcquireSRWLockShared(&notified_lock);
+  const auto last = notified.back();
+  ReleaseSRWLockShared(&notified_lock);
+  return last;
 }
 
 // The window registered for session notices, until it unregisters.
@@ -147,7 +160,8 @@ TEST_F(Tray, WindowMenuAndInfoBox) {
 TEST_F(Tray, FollowsTheDrive) {
   start();
   pump(500);
-  EXPECT_FALSE(sleeping() || checked());
+  EXPECT_FALSE(sleeping());
+  EXPECT_FALSE(checked());
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0x00));
   EXPECT_TRUE(pump_until([&] { return sleeping() && checked(); }, 3000));
   SendMessageA(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
@@ -214,7 +228,7 @@ TEST_F(Tray, TheIconInTheNotificationArea) {
     present = !explorer_restarted;
     PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     const auto last = std::make_pair(static_cast<DWORD>(explorer_restarted ? NIM_ADD : NIM_MODIFY), tray.sleeping_icon);
-    EXPECT_TRUE(pump_until([&] { return notified.back() == last; }, 3000));
+    EXPECT_TRUE(pump_until([&] { return last_notified() == last; }, 3000));
   }
   pump(1000);  // no retries
   EXPECT_EQ(adds(), added + 2);
@@ -223,13 +237,17 @@ TEST_F(Tray, TheIconInTheNotificationArea) {
     return power_mode(0xFF)(call, out, returned);
   });
   pump(800);  // the watcher is inside a command that hangs
+  HANDLE watcher = nullptr;  // the program lets go of its own handle at the quit
+  DuplicateHandle(GetCurrentProcess(), tray.worker_thread, GetCurrentProcess(), &watcher, SYNCHRONIZE, FALSE, 0);
   const DWORD start_ms = GetTickCount();
   quit();
-  EXPECT_EQ(notified.back().first, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(last_notified().first, static_cast<DWORD>(NIM_DELETE));
   EXPECT_LE(deleted_ms - start_ms, 200u);
   EXPECT_LE(GetTickCount() - start_ms, 4000u);
   EXPECT_TRUE(fake.closed.empty());  // not under the command
-  Sleep(3000);  // the command returns, and the watcher ends before the fake driver goes
+  // The command returns, and the watcher ends before the fake driver and the record go.
+  EXPECT_EQ(WaitForSingleObject(watcher, 10000), WAIT_OBJECT_0);
+  CloseHandle(watcher);
 }
 
 // Quit during a blink: it finishes, so the light is restored and the lock that every instance
