@@ -7,6 +7,7 @@
 #include "tray.h"
 
 TrayState tray;
+WatcherHandles watching;
 
 namespace {
 
@@ -55,17 +56,11 @@ ATOM register_window_class(HINSTANCE instance, const char* name) {
   return RegisterClassExA(&window_class);
 }
 
-void close_handle(HANDLE& handle) {
-  if (handle) CloseHandle(handle);
-  handle = nullptr;
-}
-
 }  // namespace
 
 bool tray_start(HINSTANCE instance, const char* command_line_tail, int* exit_code) {
   tray = TrayState{};
   tray.session_active = 1;
-  tray.pending_drive = -1;
   if (exit_code) *exit_code = 0;
   const char* device = device_name_from_tail(command_line_tail);
   // The first version of the record has 64 tooltip characters; later fields stay unused.
@@ -74,25 +69,29 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail, int* exit_cod
 
   // One instance per drive: the instance name's mutex, as every build has it, and the drive's own,
   // which every spelling of its name shares.
-  tray.mutex = CreateMutexA(nullptr, FALSE, name);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
   bool second = GetLastError() == ERROR_ALREADY_EXISTS;
+  tray.mutex.reset(mutex);
   char key[TOOLTIP_SIZE];
   make_drive_key(key, device);
   if (std::strcmp(key, name) != 0) {
-    tray.instance_mutex = CreateMutexA(nullptr, FALSE, key);
+    mutex = CreateMutexA(nullptr, FALSE, key);
     second = second || GetLastError() == ERROR_ALREADY_EXISTS;
+    tray.instance_mutex.reset(mutex);
   }
   if (second) {
     wake_first_instance(key);
-    return false;  // the mutex handles go with the process
+    tray.mutex.release();  // the mutexes go with the process
+    tray.instance_mutex.release();
+    return false;
   }
 
   tray.device = device;
   tray.drive = tray_open_drive();
   if (tray.drive < 0) {
     show_message(nullptr, DRIVE_NOT_FOUND, name, MB_ICONWARNING | MB_OK);
-    close_handle(tray.mutex);
-    close_handle(tray.instance_mutex);
+    tray.mutex.reset();
+    tray.instance_mutex.reset();
     return false;
   }
 
@@ -105,12 +104,12 @@ bool tray_start(HINSTANCE instance, const char* command_line_tail, int* exit_cod
     return true;
   // No window, no icon: a process left running would hold both mutexes, and every later start for the
   // drive would hand over to nothing. No box either: there may be no desktop to show one on.
-  disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1)));
+  take_drive();
   DeleteObject(tray.sleeping_bitmap);
   DeleteObject(tray.awake_bitmap);
   DeleteObject(tray.app_bitmap);
-  close_handle(tray.mutex);
-  close_handle(tray.instance_mutex);
+  tray.mutex.reset();
+  tray.instance_mutex.reset();
   if (exit_code) *exit_code = 1;
   return false;
 }

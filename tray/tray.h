@@ -6,32 +6,41 @@
 #include <shellapi.h>
 
 #include "disk.h"
+#include "handles.h"
 #include "tray_logic.h"
 
 struct TrayState {
   NOTIFYICONDATAA notify;  // first version: the size field says NOTIFYICONDATAA_V1_SIZE
-  HANDLE mutex;
+  OwnedHandle mutex;
   volatile LONG drive;      // the drive handle, -1 while the drive is away; the UI thread opens and closes it
-  LONG pending_drive;       // a handle let go of while a hanging command held it, -1 none: closed on a tick
+  OwnedDrive pending_drive; // a handle let go of while a hanging command held it: closed on a tick
   SRWLOCK drive_lock;       // held shared by the watcher while it sends a command on the handle
   DrivePowerMemory power;   // what the watcher's readings know of the drive; new with each open, under the lock
-  HDEVNOTIFY device_notify; // removal notices for the handle
+  OwnedNotice device_notify; // removal notices for the handle
   DriveKeeper keeper;
   const char* device;       // the drive's name, to open it again
   HICON app_icon, awake_icon, sleeping_icon;
   HBITMAP app_bitmap, awake_bitmap, sleeping_bitmap;
   HMENU menu;
-  HANDLE tick_event, idle_event, blink_lock;
-  HANDLE blink_claim;       // held beside the blink lock; handed on as abandoned when its holder dies
-  HANDLE worker_thread;
-  HANDLE stop_event;        // asks the watcher to stop; it checks before and after each blink
+  OwnedHandle tick_event, idle_event, blink_lock;
+  OwnedHandle blink_claim;  // held beside the blink lock; handed on as abandoned when its holder dies
+  OwnedHandle worker_thread;
+  OwnedHandle stop_event;   // asks the watcher to stop; it checks before and after each blink
   volatile LONG session_active;
   UINT taskbar_created;     // the registered "TaskbarCreated" message: Explorer has restarted
   bool icon_added;          // the notification area has our icon; retried on ticks until it has
-  HANDLE instance_mutex;    // the drive's own mutex, whatever the spelling of its name
-  HMODULE wtsapi;           // wtsapi32.dll, loaded from the system directory only
+  OwnedHandle instance_mutex;  // the drive's own mutex, whatever the spelling of its name
+  OwnedLibrary wtsapi;      // wtsapi32.dll, loaded from the system directory only
 };
 extern TrayState tray;
+// What the watcher thread waits on and signals: copies of the record's handles, made before the thread
+// starts, so that a watcher still in a drive command at the quit keeps them after their owners let go.
+struct WatcherHandles {
+  HANDLE tick, idle, blink_lock, blink_claim, stop;
+};
+extern WatcherHandles watching;
+// The drive handle out of the record, for its owner to close.
+inline OwnedDrive take_drive() { return OwnedDrive(static_cast<int>(InterlockedExchange(&tray.drive, -1))); }
 
 constexpr int ICON_APP = 0;
 constexpr int ICON_SLEEPING = 1;

@@ -4,7 +4,7 @@
 
 namespace {
 
-bool stop_requested() { return WaitForSingleObject(tray.stop_event, 0) == WAIT_OBJECT_0; }
+bool stop_requested() { return WaitForSingleObject(watching.stop, 0) == WAIT_OBJECT_0; }
 
 class TrayWatcher : public WatcherPort {
  public:
@@ -35,10 +35,10 @@ class TrayWatcher : public WatcherPort {
     UpdateWindow(tray.notify.hWnd);
   }
   void blink(unsigned duration_ms) override { blink_light(duration_ms); }
-  void set_idle() override { SetEvent(tray.idle_event); }
-  void reset_idle() override { ResetEvent(tray.idle_event); }
+  void set_idle() override { SetEvent(watching.idle); }
+  void reset_idle() override { ResetEvent(watching.idle); }
   bool wait_for_tick() override {
-    const HANDLE wake[] = {tray.stop_event, tray.tick_event};
+    const HANDLE wake[] = {watching.stop, watching.tick};
     return WaitForMultipleObjects(2, wake, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
   }
 };
@@ -47,20 +47,20 @@ class TrayBlink : public BlinkPort {
  public:
   // Waits for the claim or a stop; a claim whose holder died comes as abandoned, and is ours.
   bool claim(unsigned timeout_ms) override {
-    if (tray.blink_claim == nullptr) return true;  // no mutex: the lock alone, as earlier builds do
-    const HANDLE wait[] = {tray.stop_event, tray.blink_claim};
+    if (watching.blink_claim == nullptr) return true;  // no mutex: the lock alone, as earlier builds do
+    const HANDLE wait[] = {watching.stop, watching.blink_claim};
     const DWORD result = WaitForMultipleObjects(2, wait, FALSE, timeout_ms);
     return result == WAIT_OBJECT_0 + 1 || result == WAIT_ABANDONED_0 + 1;
   }
   void release_claim() override {
-    if (tray.blink_claim) ReleaseMutex(tray.blink_claim);
+    if (watching.blink_claim) ReleaseMutex(watching.blink_claim);
   }
   bool wait_for_lock(unsigned timeout_ms) override {
-    return WaitForSingleObject(tray.blink_lock, timeout_ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(watching.blink_lock, timeout_ms) == WAIT_OBJECT_0;
   }
-  void set_lock() override { SetEvent(tray.blink_lock); }
+  void set_lock() override { SetEvent(watching.blink_lock); }
   // Sleeps, but wakes at once for a stop, so that the light is restored before shutdown.
-  void pause(unsigned duration_ms) override { WaitForSingleObject(tray.stop_event, duration_ms); }
+  void pause(unsigned duration_ms) override { WaitForSingleObject(watching.stop, duration_ms); }
 };
 
 }  // namespace

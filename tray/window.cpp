@@ -4,6 +4,8 @@
 #include <dbt.h>
 #include <wtsapi32.h>
 
+#include <utility>
+
 #include "disk.h"
 #include "texts.h"
 
@@ -41,7 +43,7 @@ void register_drive_notices(int drive) {
   filter.dbch_size = sizeof filter;
   filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
   filter.dbch_handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(drive));
-  tray.device_notify = RegisterDeviceNotificationW(tray.notify.hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  tray.device_notify.reset(RegisterDeviceNotificationW(tray.notify.hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
 }
 
 // The watcher may be inside a drive command on the handle: it gets 1.5 s to finish, then the command
@@ -50,19 +52,19 @@ void register_drive_notices(int drive) {
 // later tick closes it once the watcher lets go; while it is open, Windows keeps the drive's number.
 // false while the close is pending.
 bool let_go_of_drive() {
-  const LONG drive = InterlockedExchange(&tray.drive, -1);
-  if (drive == -1) return true;
+  OwnedDrive drive = take_drive();
+  if (!drive) return true;
   const DWORD start = GetTickCount();
   while (!TryAcquireSRWLockExclusive(&tray.drive_lock)) {
     const DWORD waited = GetTickCount() - start;
     if (waited >= 2 * IDLE_WAIT_MS) {
-      tray.pending_drive = drive;
+      tray.pending_drive = std::move(drive);
       return false;
     }
-    if (waited >= IDLE_WAIT_MS && tray.worker_thread) CancelSynchronousIo(tray.worker_thread);
+    if (waited >= IDLE_WAIT_MS && tray.worker_thread) CancelSynchronousIo(tray.worker_thread.get());
     Sleep(10);
   }
-  disk_close(static_cast<int>(drive));
+  drive.reset();
   ReleaseSRWLockExclusive(&tray.drive_lock);
   return true;
 }
@@ -85,16 +87,14 @@ class TrayDrive : public DrivePort {
   }
   bool close() override { return let_go_of_drive(); }
   bool finish_close() override {
-    if (tray.pending_drive == -1) return true;
+    if (!tray.pending_drive) return true;
     if (!TryAcquireSRWLockExclusive(&tray.drive_lock)) return false;
-    disk_close(static_cast<int>(tray.pending_drive));
-    tray.pending_drive = -1;
+    tray.pending_drive.reset();
     ReleaseSRWLockExclusive(&tray.drive_lock);
     return true;
   }
   void unregister() override {
-    if (tray.device_notify) UnregisterDeviceNotification(tray.device_notify);
-    tray.device_notify = nullptr;
+    tray.device_notify.reset();
   }
   std::uint32_t now_ms() override { return GetTickCount(); }
 };
@@ -108,19 +108,20 @@ bool on_drive_event(DriveEvent event) {
 // refused while a hanging command still holds the handle (the device is in use).
 LRESULT on_device_change(WPARAM code, LPARAM record) {
   const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record);
-  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE || tray.device_notify == nullptr) return TRUE;
-  if (reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify != tray.device_notify) return TRUE;
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE || !tray.device_notify) return TRUE;
+  if (reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify != tray.device_notify.get()) return TRUE;
   return on_drive_event(device_change_event(code)) ? TRUE : BROADCAST_QUERY_DENY;
 }
 
 // A window registered for session notices must unregister before it is destroyed (the documentation
 // of WTSRegisterSessionNotification).
 void register_session_notifications(HWND window) {
-  if (tray_wts_register == nullptr && (tray.wtsapi = load_system_library(L"wtsapi32.dll")) != nullptr) {
+  if (tray_wts_register == nullptr) tray.wtsapi.reset(load_system_library(L"wtsapi32.dll"));
+  if (tray.wtsapi) {
     tray_wts_register = reinterpret_cast<decltype(tray_wts_register)>(
-        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSRegisterSessionNotification")));
+        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi.get(), "WTSRegisterSessionNotification")));
     tray_wts_unregister = reinterpret_cast<decltype(tray_wts_unregister)>(
-        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi, "WTSUnRegisterSessionNotification")));
+        reinterpret_cast<void*>(GetProcAddress(tray.wtsapi.get(), "WTSUnRegisterSessionNotification")));
   }
   if (tray_wts_register) tray_wts_register(window, NOTIFY_FOR_THIS_SESSION);
 }
@@ -140,30 +141,26 @@ void on_create(HWND window) {
   if (tray.taskbar_created) ChangeWindowMessageFilterEx(window, tray.taskbar_created, MSGFLT_ALLOW, nullptr);
 
   const char* name = tray.notify.szTip;
-  tray.tick_event = CreateEventA(nullptr, FALSE, FALSE, tick_event_name(name));
-  tray.idle_event = CreateEventA(nullptr, FALSE, FALSE, idle_event_name(name));
-  tray.blink_lock = CreateEventA(nullptr, FALSE, TRUE, TITLE);  // shared by every instance
-  tray.blink_claim = CreateMutexA(nullptr, FALSE, BLINK_CLAIM);
-  tray.stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  tray.tick_event.reset(CreateEventA(nullptr, FALSE, FALSE, tick_event_name(name)));
+  tray.idle_event.reset(CreateEventA(nullptr, FALSE, FALSE, idle_event_name(name)));
+  tray.blink_lock.reset(CreateEventA(nullptr, FALSE, TRUE, TITLE));  // shared by every instance
+  tray.blink_claim.reset(CreateMutexA(nullptr, FALSE, BLINK_CLAIM));
+  tray.stop_event.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  watching = {tray.tick_event.get(), tray.idle_event.get(), tray.blink_lock.get(), tray.blink_claim.get(), tray.stop_event.get()};
 
-  tray.worker_thread = CreateThread(nullptr, 0, power_watcher, nullptr, 0, nullptr);
+  tray.worker_thread.reset(CreateThread(nullptr, 0, power_watcher, nullptr, 0, nullptr));
   SetTimer(window, POLL_TIMER_ID, POLL_PERIOD_MS, nullptr);
   register_session_notifications(window);
-}
-
-void close_handle(HANDLE& handle) {
-  if (handle) CloseHandle(handle);
-  handle = nullptr;
 }
 
 // Parks the watcher between polls if it gets there within 1.5 s, then stops it, cancelling a drive
 // command it may be in. Whether it ended within 2 s more.
 bool stop_watcher() {
-  WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
-  SetEvent(tray.stop_event);
-  CancelSynchronousIo(tray.worker_thread);
-  const bool ended = WaitForSingleObject(tray.worker_thread, WATCHER_STOP_WAIT_MS) == WAIT_OBJECT_0;
-  close_handle(tray.worker_thread);
+  WaitForSingleObject(tray.idle_event.get(), IDLE_WAIT_MS);
+  SetEvent(tray.stop_event.get());
+  CancelSynchronousIo(tray.worker_thread.get());
+  const bool ended = WaitForSingleObject(tray.worker_thread.get(), WATCHER_STOP_WAIT_MS) == WAIT_OBJECT_0;
+  tray.worker_thread.reset();
   return ended;
 }
 
@@ -174,27 +171,32 @@ void on_destroy(HWND window) {
   KillTimer(window, POLL_TIMER_ID);
   TrayDrive().unregister();
   if (stop_watcher()) {
-    close_handle(tray.stop_event);
-    close_handle(tray.blink_claim);
-    close_handle(tray.blink_lock);
-    close_handle(tray.idle_event);
-    close_handle(tray.tick_event);
-    if (tray.drive != -1) disk_close(static_cast<int>(InterlockedExchange(&tray.drive, -1)));
+    tray.stop_event.reset();
+    tray.blink_claim.reset();
+    tray.blink_lock.reset();
+    tray.idle_event.reset();
+    tray.tick_event.reset();
+    take_drive();
+  } else {  // left to the process exit: the watcher may still use them
+    tray.stop_event.release();
+    tray.blink_claim.release();
+    tray.blink_lock.release();
+    tray.idle_event.release();
+    tray.tick_event.release();
   }
   DestroyMenu(tray.menu);
   tray.menu = nullptr;
   DeleteObject(tray.sleeping_bitmap);
   DeleteObject(tray.awake_bitmap);
   DeleteObject(tray.app_bitmap);
-  close_handle(tray.mutex);
-  close_handle(tray.instance_mutex);
+  tray.mutex.reset();
+  tray.instance_mutex.reset();
   if (tray_wts_unregister) tray_wts_unregister(window);
   if (tray.wtsapi) {  // the pointers were ours, from the library
-    FreeLibrary(tray.wtsapi);
+    tray.wtsapi.reset();
     tray_wts_register = nullptr;
     tray_wts_unregister = nullptr;
   }
-  tray.wtsapi = nullptr;
   PostQuitMessage(0);
 }
 
@@ -208,7 +210,7 @@ void show_menu(HWND window) {
 
 void lets_sleep() {
   // Not in the middle of a poll or a blink, if the watcher parks within 1.5 s.
-  WaitForSingleObject(tray.idle_event, IDLE_WAIT_MS);
+  WaitForSingleObject(tray.idle_event.get(), IDLE_WAIT_MS);
   const int drive = static_cast<int>(tray.drive);
   if (drive != -1) drive_standby(drive);  // -1 while the drive is away or being removed
 }
@@ -217,7 +219,7 @@ void on_tick() {
   if (!tray.icon_added) add_icon();
   TrayDrive port;
   tray.keeper.tick(port);
-  if (tray.session_active) SetEvent(tray.tick_event);
+  if (tray.session_active) SetEvent(tray.tick_event.get());
 }
 
 }  // namespace

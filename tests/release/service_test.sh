@@ -13,10 +13,16 @@ rm -rf "$work" && mkdir -p "$work" && "$wine" --init || exit 1
 # starts); a first start in a new prefix can take longer under Wine.
 "$wine" reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_DWORD /d 120000 /f >/dev/null 2>&1
 "$wine" --server -k; "$wine" --server -w
-# Wine ends its services once no other program of the prefix runs: a console that waits keeps it up.
-"$wine" cmd < <(sleep 600) >/dev/null 2>&1 &
+# The server again, its output away from this script's: a test runner waits for every holder of its
+# pipes. (A second wineboot here leaves services that never start.)
+"$wine" --server -p </dev/null >/dev/null 2>&1
+# Wine ends its services once no other program of the prefix runs: a console that waits on a pipe
+# that this script holds keeps it up, and ends with the script.
+mkfifo "$work/keep"
+"$wine" cmd <"$work/keep" >/dev/null 2>&1 &
 keeper=$!
-trap '"$wine" "$exe" --uninstall >/dev/null 2>&1; kill $keeper 2>/dev/null; "$wine" --server -k' EXIT
+exec 9>"$work/keep"
+trap '"$wine" "$exe" --uninstall >/dev/null 2>&1; exec 9>&-; kill $keeper 2>/dev/null; "$wine" --server -k' EXIT
 sc() { "$wine" sc "$@" 2>&1 | tr -d '\r'; }  # Wine's sc knows query, not qc
 copy="$WINEPREFIX/drive_c/Program Files/Spindwart/spindwart-drives.exe"
 

@@ -189,13 +189,13 @@ TEST_F(Tray, FollowsTheDrive) {
   };
   EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, reinterpret_cast<HDEVNOTIFY>(8)), TRUE);
   EXPECT_EQ(fake.closed.size(), 1u);
-  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify), TRUE);
+  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify.get()), TRUE);
   EXPECT_EQ(fake.closed.size(), 2u);  // closed before the answer
   const std::size_t calls = fake.calls().size();
   SendMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
   pump(1000);
   EXPECT_EQ(std::pair(fake.opens.size(), fake.calls().size()), std::pair(std::size_t{2}, calls));
-  notice(DBT_DEVICEQUERYREMOVEFAILED, tray.device_notify);
+  notice(DBT_DEVICEQUERYREMOVEFAILED, tray.device_notify.get());
   EXPECT_EQ(fake.opens.size(), 3u);  // at once
   // A command that holds the handle past the 3 s wait: the query is refused, the handle closed once the
   // command returns, and only then opened again.
@@ -204,7 +204,7 @@ TEST_F(Tray, FollowsTheDrive) {
     return power_mode(0xFF)(call, out, returned);
   });
   pump(800);  // the watcher is inside the command
-  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify), BROADCAST_QUERY_DENY);
+  EXPECT_EQ(notice(DBT_DEVICEQUERYREMOVE, tray.device_notify.get()), BROADCAST_QUERY_DENY);
   EXPECT_EQ(fake.closed.size(), 2u);
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0xFF));
   EXPECT_TRUE(pump_until([&] { return fake.closed.size() == 3 && fake.opens.size() == 4; }, 4000));
@@ -238,7 +238,7 @@ TEST_F(Tray, TheIconInTheNotificationArea) {
   });
   pump(800);  // the watcher is inside a command that hangs
   HANDLE watcher = nullptr;  // the program lets go of its own handle at the quit
-  DuplicateHandle(GetCurrentProcess(), tray.worker_thread, GetCurrentProcess(), &watcher, SYNCHRONIZE, FALSE, 0);
+  DuplicateHandle(GetCurrentProcess(), tray.worker_thread.get(), GetCurrentProcess(), &watcher, SYNCHRONIZE, FALSE, 0);
   const DWORD start_ms = GetTickCount();
   quit();
   EXPECT_EQ(last_notified().first, static_cast<DWORD>(NIM_DELETE));
