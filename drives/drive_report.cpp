@@ -28,12 +28,6 @@ const char DRIVES_USAGE[] =
 
 namespace {
 
-template <std::size_t N>
-void copy_text(char (&out)[N], const std::string& text) {
-  const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-}
 
 constexpr char NOT_AVAILABLE[] = "kann nicht abgefragt werden ";
 constexpr char STANDBY_BY_WINDOWS[] = "Standby (Windows)";

@@ -74,17 +74,6 @@ std::string duration_text(std::uint64_t ms, bool seconds) {
   return out;
 }
 
-namespace {
-
-template <std::size_t N>
-void copy_text(char (&out)[N], const std::string& text) {
-  const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-}
-
-}  // namespace
-
 void power_mode_words(std::uint8_t mode, char (&out)[32]) {
   static const struct {
     std::uint8_t mode;

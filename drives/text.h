@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,13 @@ struct TextLine {
 };
 
 std::string utf8_from_1252(std::string_view text_1252);
+// The text into a fixed buffer, cut to fit, always ended.
+template <std::size_t N>
+void copy_text(char (&out)[N], const std::string& text) {
+  const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
 // "1:02:03", or "1:02" without the seconds.
 std::string duration_text(std::uint64_t ms, bool seconds = true);
 
