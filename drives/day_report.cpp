@@ -10,6 +10,12 @@ namespace {
 
 enum Column { TIME, DEVICE, EVENT, STATE, SECONDS, READS, WRITES, PROCESS, PID, FILE_, COLUMNS };
 constexpr std::int64_t DAY = 86400;
+// A time in a previous state longer than 400 days is no row of the log (the service keeps 13 months);
+// of a drive the latest 5,000 days with something on them are shown, whatever the clock said once.
+constexpr std::int64_t STATE_DAYS_MAX = 400;
+constexpr std::size_t REPORT_DAYS_MAX = 5000;
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 
 struct Row {
   std::int64_t utc, local;
@@ -195,7 +201,7 @@ LogReport read_log(const std::vector<std::string>& lines) {
     std::int64_t seconds = 0;
     const auto timed = [&] { return row.f[EVENT] == "sleep" || row.f[EVENT] == "wake" || row.f[EVENT] == "wake-after-resume"; };
     if (!csv_fields(line, row.f) || row.f.size() != COLUMNS || !parse_log_time(row.f[TIME], row.utc, row.local) ||
-        (timed() && !number(row.f[SECONDS], seconds))) {
+        (timed() && (!number(row.f[SECONDS], seconds) || seconds > STATE_DAYS_MAX * DAY))) {
       ++report.skipped;
       continue;
     }
@@ -226,19 +232,25 @@ LogReport read_log(const std::vector<std::string>& lines) {
     }
     follow(track(row.f[DEVICE]), row);
   }
-  std::int64_t earliest = rows.front().utc;
-  for (const auto& [name, t] : tracks)
-    for (const Piece& p : t.pieces) earliest = std::min(earliest, p.from);
+  // The local days that something of a drive falls on (the first row's offset is near enough to find
+  // them; each day's own start comes from the offsets of its rows).
   const std::int64_t offset = rows.front().local - rows.front().utc;
-  const std::int64_t first_day = (earliest + offset) / DAY - 1, last_day = rows.back().local / DAY;
-  std::vector<std::int64_t> starts;
-  for (std::int64_t d = first_day; d <= last_day + 1; ++d) starts.push_back(day_start(rows, d));
+  const auto local_day = [&](std::int64_t utc) { return floor_div(utc + offset, DAY); };
   for (auto& [name, t] : tracks) {
-    for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    std::vector<std::int64_t> numbers;
+    const auto touch = [&](std::int64_t from, std::int64_t to) {
+      for (std::int64_t d = local_day(from) - 1; d <= local_day(to) + 1; ++d) numbers.push_back(d);
+    };
+    for (const Piece& p : t.pieces) touch(p.from, p.to);
+    for (const Track::Event& e : t.events) touch(e.at, e.at);
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    if (numbers.size() > REPORT_DAYS_MAX) numbers.erase(numbers.begin(), numbers.end() - REPORT_DAYS_MAX);
+    for (const std::int64_t number : numbers) {
       ReportDay day;
       day.device = name;
-      day.date = civil_date(first_day + static_cast<std::int64_t>(i));
-      const std::int64_t begin = starts[i], end = starts[i + 1];
+      day.date = civil_date(number);
+      const std::int64_t begin = day_start(rows, number), end = day_start(rows, number + 1);
       day.length_s = end - begin;
       for (const Piece& p : t.pieces) {
         const std::int64_t from = std::max(p.from, begin), to = std::min(p.to, end);

@@ -34,6 +34,12 @@ TEST(DayReport, FiguresOfAScriptedMonth) {
             "(99 %), längster Schlaf 2:00\r\n");
   EXPECT_EQ(report_text(read_log({"time,device,event,state,seconds,reads,writes,process,pid,file"})),
             "Das Protokoll nennt kein Laufwerk.\r\n");
+  // A clock far off once (a row of 9999) adds its own day and no others; 31,700 years in a state are no row.
+  lines.push_back("9999-12-31T23:59:59+00:00,/dev/sdb,sleep,Standby,60,,,,,");
+  lines.push_back("2026-03-30T01:00:00+02:00,/dev/sdb,wake,aktiv/idle,999999999999,,,,,");
+  const LogReport far = read_log(lines);
+  ASSERT_EQ(far.days.size(), 2u);
+  EXPECT_EQ(std::tuple(far.days[0].date, far.days[1].date, far.skipped), std::tuple("2026-03-29", "9999-12-31", 1u));
 }
 
 // The strips: a day's length in seconds is its width (90 s a pixel), a wake at 06:00 of a 24-hour day
