@@ -30,8 +30,7 @@ grep -q '^Prozesse nicht nachvollziehbar: Windows liefert keine Ereignisse' "$wo
 # The day report of a scripted month, as text and as a page that Chromium draws: on the first day's strip
 # (16 px from the left, 90 s a pixel) the standby colour at 03:00, the wake's mark at 06:00, the spinning
 # colour at 09:00, grey (not watched) at 23:45.
-data=$(cd "$(dirname "$0")/../drives/data" && pwd)
-day=$("$wine" "$drives" --report --html "$("$wine" winepath -w "$work/day.html")" "$("$wine" winepath -w "$data/month.csv")" |
+day=$("$wine" "$drives" --report --html "$("$wine" winepath -w "$work/day.html")" "$("$wine" winepath -w "$(dirname "$0")/../drives/data/month.csv")" |
       iconv -f cp437 -t utf-8) || fail "--report: exit $?"
 grep -q $'^/dev/sdb  2026-03-29 (23 h): 2 Anläufe, 1 Abschaltungen' <<<"$day" || fail "the report's text"
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --force-device-scale-factor=1 --window-size=1100,560 \

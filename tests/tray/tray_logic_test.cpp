@@ -49,35 +49,28 @@ TEST(Decide, MessageTable) {
 }
 
 TEST(Texts, Windows1252BytesAndTheirUtf16) {
-  // The information text's lines as published (line 2's wording and the closing block are the program's
-  // own: there only their place is fixed).
+  // The information text as published: its first line, lines 3 to 17 (line 2's wording and the closing
+  // block are the program's own: there only the block's heading and a greeting last are fixed).
   static char16_t info[2048];
   ASSERT_LT(cp1252_to_utf16(INFO_TEXT, info, 2048), 2048u);
-  std::vector<std::u16string> lines(1);
-  for (const char16_t* c = info; *c; ++c) {
-    if (*c == u'\n') lines.emplace_back();
-    else lines.back().push_back(*c);
-  }
-  const std::u16string published[] = {
-      u"Servus & Willkommen bei Spindwart!", u"", u"",
-      u"Es zeigt durch ein Icon im Systray (in der taskbar notification area) an, ob sich eine Festplatte im Standby-Modus befindet. -",
-      u"(Coole ThinkPads lassen ihr ThinkLight kurz blinken beim Wechsel ;))", u"",
-      u"Durch einen Linksklick auf das Symbol kann ihr ein Schubser gegeben werden f\u00FCr einen Versuch, sie in Standby zu schicken & bleiben zu lassen.",
-      u"Dies funktioniert, wenn kein Programm mehr auf sie zugreift (kein File-Handle mehr offen ist & der Cache geleert ist; Daf\u00FCr gibts eigene Programme)",
-      u"Das Gleiche kann durch einen Rechtsklick auf das Symbol & anschlie\u00DFendem Linksklick auf den Men\u00FCpunkt \"Let's Sleep\" versucht werden.",
-      u"Durch das Vorhandensein eines H\u00E4kchens beim Men\u00FCpunkt \"Sleeping\" ist ebenfalls ersichtlich, ob's im Standby-Modus is.",
-      u"Unter \"Info\" ist ebendieser Beschreibungstext zu finden & mit \"Tsch\u00FCss\" kickt man dieses oh so ressourcenhungrige Programm aus dem RAM.",
-      u"", u"Als Parameter erwartet das Programm nat\u00FCrlich den UNIX-Devicenamen der Festplatte a'la /dev/hda, ohne Angabe nimmts ebendiese.",
-      u"Au\u00DFerdem rennt ohne Administratorrechte auch ned grad viel.", u"",
-      u"Ich \u00FCbernehme keine Haftung f\u00FCr Sch\u00E4den jeglicher Art, die durch Ben\u00FCtzung dieses Programmes entstehen k\u00F6nnten!", u""};
-  ASSERT_GT(lines.size(), 20u);
-  for (std::size_t i = 0; i < 17; ++i) {
-    if (i == 1) continue;
-    EXPECT_EQ(lines[i], published[i]) << "line " << i + 1;
-  }
-  EXPECT_FALSE(lines[1].empty());
-  EXPECT_EQ(lines[18], u"Unter Verwendung von:");
-  EXPECT_EQ(std::pair(lines[lines.size() - 2], lines.back().empty()), std::pair(std::u16string(), false));  // a greeting last
+  const std::u16string text(info), published =
+      u"\n\nEs zeigt durch ein Icon im Systray (in der taskbar notification area) an, ob sich eine Festplatte im Standby-Modus befindet. -\n"
+      u"(Coole ThinkPads lassen ihr ThinkLight kurz blinken beim Wechsel ;))\n\n"
+      u"Durch einen Linksklick auf das Symbol kann ihr ein Schubser gegeben werden f\u00FCr einen Versuch, sie in Standby zu schicken & bleiben zu lassen.\n"
+      u"Dies funktioniert, wenn kein Programm mehr auf sie zugreift (kein File-Handle mehr offen ist & der Cache geleert ist; Daf\u00FCr gibts eigene Programme)\n"
+      u"Das Gleiche kann durch einen Rechtsklick auf das Symbol & anschlie\u00DFendem Linksklick auf den Men\u00FCpunkt \"Let's Sleep\" versucht werden.\n"
+      u"Durch das Vorhandensein eines H\u00E4kchens beim Men\u00FCpunkt \"Sleeping\" ist ebenfalls ersichtlich, ob's im Standby-Modus is.\n"
+      u"Unter \"Info\" ist ebendieser Beschreibungstext zu finden & mit \"Tsch\u00FCss\" kickt man dieses oh so ressourcenhungrige Programm aus dem RAM.\n\n"
+      u"Als Parameter erwartet das Programm nat\u00FCrlich den UNIX-Devicenamen der Festplatte a'la /dev/hda, ohne Angabe nimmts ebendiese.\n"
+      u"Au\u00DFerdem rennt ohne Administratorrechte auch ned grad viel.\n\n"
+      u"Ich \u00FCbernehme keine Haftung f\u00FCr Sch\u00E4den jeglicher Art, die durch Ben\u00FCtzung dieses Programmes entstehen k\u00F6nnten!\n\n";
+  const std::size_t second = text.find(u'\n') + 1, third = text.find(u'\n', second);
+  EXPECT_EQ(text.substr(0, second), u"Servus & Willkommen bei Spindwart!\n");
+  EXPECT_GT(third, second);  // a line of its own
+  EXPECT_EQ(text.substr(third, published.size()), published);
+  const std::size_t credits = text.find(u"\nUnter Verwendung von:\n", third + published.size());
+  EXPECT_EQ(text.rfind(u'\n', credits - 1), third + published.size() - 1);  // one author line before it
+  EXPECT_NE(text.back(), u'\n');
   char16_t out[16];
   EXPECT_EQ(cp1252_to_utf16("\x80\x81\x8A\x9F\xA0\xDF\xFF", out, 16), 7u);
   EXPECT_EQ(std::u16string(out), u"\u20AC\u0081\u0160\u0178\u00A0\u00DF\u00FF");

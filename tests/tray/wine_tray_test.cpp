@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,30 +52,25 @@ DWORD WINAPI answer_box(void* title) {
 // Plays a notification area that is missing while `missing` says so, and records what it is asked.
 // As Windows' own, it refuses to add an icon it has.
 // The UI thread and the watcher both call it.
-SRWLOCK notified_lock = SRWLOCK_INIT;
+std::mutex notified_lock;
 bool missing = false, present = false;
 std::vector<std::pair<DWORD, HICON>> notified;
 DWORD deleted_ms = 0;
 BOOL WINAPI notification_area(DWORD message, PNOTIFYICONDATAA data) {
-  AcquireSRWLockExclusive(&notified_lock);
+  const std::lock_guard hold(notified_lock);
   notified.emplace_back(message, data->hIcon);
   if (message == NIM_DELETE) deleted_ms = GetTickCount();
   const bool had = present;
   present = !missing && message != NIM_DELETE;
-  ReleaseSRWLockExclusive(&notified_lock);
   return !missing && (message == NIM_ADD) != had;
 }
 std::ptrdiff_t adds() {
-  AcquireSRWLockShared(&notified_lock);
-  const auto n = std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
-  ReleaseSRWLockShared(&notified_lock);
-  return n;
+  const std::lock_guard hold(notified_lock);
+  return std::count_if(notified.begin(), notified.end(), [](const auto& call) { return call.first == NIM_ADD; });
 }
 std::pair<DWORD, HICON> last_notified() {
-  AcquireSRWLockShared(&notified_lock);
-  const auto last = notified.back();
-  ReleaseSRWLockShared(&notified_lock);
-  return last;
+  const std::lock_guard hold(notified_lock);
+  return notified.back();
 }
 
 // The window registered for session notices, until it unregisters.
