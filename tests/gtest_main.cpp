@@ -4,6 +4,5 @@
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (RUN_ALL_TESTS() != 0) return 1;
-  return testing::UnitTest::GetInstance()->skipped_test_count() > 0 ? 77 : 0;
+  return RUN_ALL_TESTS() != 0 ? 1 : testing::UnitTest::GetInstance()->skipped_test_count() > 0 ? 77 : 0;
 }

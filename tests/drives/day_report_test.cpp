@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "day_report.h"
 #include "watch_log.h"
@@ -12,9 +12,7 @@ namespace {
 
 LogReport month() {
   std::ifstream in(SPINDWART_TEST_DATA "/month.csv", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return read_log(log_lines(bytes.str()));
+  return read_log(log_lines(std::string(std::istreambuf_iterator<char>(in), {})));
 }
 
 TEST(DayReport, FiguresOfAScriptedMonth) {
@@ -74,9 +72,8 @@ TEST(DayReport, TimesAndArguments) {
   EXPECT_EQ(std::pair(html, logs), std::pair(std::string("day.html"), std::vector<std::string>{"a.csv", "b.csv"}));
   for (const auto& bad : {std::vector<const char*>{"x", "--report", "--html"}, {"x", "--report", "--html", "a", "--html", "b"},
                           {"x", "--report", "--csv"}, {"x", "--report", ""}}) {
-    std::string h;
-    std::vector<std::string> l;
-    EXPECT_FALSE(parse_report(static_cast<int>(bad.size()), bad.data(), h, l)) << bad.back();
+    html.clear(), logs.clear();
+    EXPECT_FALSE(parse_report(static_cast<int>(bad.size()), bad.data(), html, logs)) << bad.back();
   }
 }
 
