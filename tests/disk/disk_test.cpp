@@ -213,6 +213,9 @@ TEST(DriveCommand, HeaderPowerModeAndStandby) {
     ASSERT_EQ(calls.size(), before + 2);
     EXPECT_EQ(calls[before].in[TASK_FILE + REG_COMMAND] << 8 | calls[before + 1].in[TASK_FILE + REG_COMMAND], 0xE094);
   }
+  // CHECK POWER MODE with a drive error: the registers it returns still tell the mode (0xFF: spinning).
+  fake.on(IOCTL_ATA_PASS_THROUGH, answer({{TASK_FILE, {0x04, 0xFF, 0, 0, 0, 0, 0x51, 0}}}));
+  EXPECT_EQ(drive_check_sleeping(H), 0);
 }
 
 // A route that fails in passing every time is given up after three commands that a later route

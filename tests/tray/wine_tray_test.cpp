@@ -156,8 +156,7 @@ TEST_F(Tray, WindowMenuAndInfoBox) {
 TEST_F(Tray, FollowsTheDrive) {
   start();
   pump(500);
-  EXPECT_FALSE(sleeping());
-  EXPECT_FALSE(checked());
+  EXPECT_EQ(std::pair(sleeping(), checked()), std::pair(false, false));
   fake.on(IOCTL_ATA_PASS_THROUGH, power_mode(0x00));
   EXPECT_TRUE(pump_until([&] { return sleeping() && checked(); }, 3000));
   SendMessageA(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
