@@ -1,6 +1,7 @@
 #include "day_report.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "text.h"
@@ -246,11 +247,13 @@ LogReport read_log(const std::vector<std::string>& lines) {
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     if (numbers.size() > REPORT_DAYS_MAX) numbers.erase(numbers.begin(), numbers.end() - REPORT_DAYS_MAX);
+    std::int64_t next = INT64_MIN, next_start = 0;  // a day's end is the next one's start: found once
     for (const std::int64_t number : numbers) {
       ReportDay day;
       day.device = name;
       day.date = civil_date(number);
-      const std::int64_t begin = day_start(rows, number), end = day_start(rows, number + 1);
+      const std::int64_t begin = number == next ? next_start : day_start(rows, number), end = day_start(rows, number + 1);
+      next = number + 1, next_start = end;
       day.length_s = end - begin;
       for (const Piece& p : t.pieces) {
         const std::int64_t from = std::max(p.from, begin), to = std::min(p.to, end);
