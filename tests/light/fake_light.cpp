@@ -18,6 +18,7 @@ std::intptr_t create_file(const char16_t* path, std::uint32_t, std::uint32_t, st
 // The capabilities with the light's bit, the state in bit 0 of GET, SET's bit 0.
 bool device_io_control(std::intptr_t, std::uint32_t code, void*, std::uint32_t, void* out, std::uint32_t out_size,
                        std::uint32_t* returned) {
+  if (code == IOCTL_HOTKEY_GET && active->failing_reads > 0) return --active->failing_reads, false;
   if (code == IOCTL_HOTKEY_SET) active->light = static_cast<std::uint8_t*>(out)[0] & 1;
   const std::uint32_t word = code == IOCTL_HOTKEY_CAPS ? 0x04000000u : code == IOCTL_HOTKEY_GET ? active->light & 1u : 0;
   std::memcpy(out, &word, 4);

@@ -12,5 +12,6 @@ struct FakeLight {
   ~FakeLight();
   std::atomic<std::uint8_t> light{0};  // watched from other threads
   int open_devices = 0;
+  int failing_reads = 0;  // the next reads of the state that fail
   const LightSys* previous;
 };

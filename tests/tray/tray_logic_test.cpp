@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "fake_light.h"
 #include "texts.h"
 #include "tray_logic.h"
 
@@ -129,6 +131,64 @@ TEST(DriveKeeper, RemovalProtocolAndReopening) {
   }
   EXPECT_EQ(device_change_event(0x8001), DriveEvent::query_remove);
   EXPECT_EQ(device_change_event(0x8004), DriveEvent::remove_complete);
+}
+
+// The watcher's loop as a story: the drive's answers in turn ('s' standby, 'a' spinning, 'g' gone; the icon
+// shown awake at first, no tick after the last), and a last 'S' or 'B' for a stop that comes while the
+// icon changes or the light blinks; what the loop asked of the platform, in order.
+struct ScriptedWatcher : WatcherPort {
+  std::string answers, log;
+  std::size_t polls = 0;
+  bool shown = false, stopping = false;
+  bool stop_requested() override { return log += "? ", stopping; }
+  bool shown_sleeping() override { return shown; }
+  int check_sleeping() override { return answers.at(polls) == 'g' ? DRIVE_GONE : answers.at(polls++) == 's'; }
+  void report_gone() override { log += "gone ", ++polls; }
+  void show(bool sleeping) override { log += sleeping ? "S " : "A ", shown = sleeping, stopping = answers.back() == 'S'; }
+  void blink(unsigned ms) override { log += std::to_string(ms) + " ", stopping = answers.back() == 'B'; }
+  void set_idle() override { log += "idle "; }
+  void reset_idle() override { log += "busy "; }
+  bool wait_for_tick() override { return log += "| ", polls < answers.size(); }
+};
+
+TEST(Watcher, ScriptedStory) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"asa", "? idle | busy ? S ? 200 ? idle | busy ? A ? 800 ? idle | "},
+      {"g", "? gone S ? 200 ? idle | "},  // shown in standby while it is away
+      {"sS", "? S ? "}, {"sB", "? S ? 200 ? "}};
+  for (const auto& [answers, log] : rows) {
+    ScriptedWatcher port;
+    port.answers = answers;
+    run_watcher(port);
+    EXPECT_EQ(port.log, log) << answers;
+  }
+}
+
+// A blink as a story: the claim had or not, the lock set or its wait timed out (its holder died
+// mid-blink), the light's first read failing (it counts as on); the light while it lasts and after.
+struct ScriptedBlink : BlinkPort {
+  bool claimed, lock_set;
+  std::string log;
+  FakeLight light;
+  bool claim(unsigned ms) override { return log += "claim" + std::to_string(ms) + " ", claimed; }
+  void release_claim() override { log += "release "; }
+  bool wait_for_lock(unsigned ms) override { return log += "lock" + std::to_string(ms) + " ", lock_set; }
+  void set_lock() override { log += "set "; }
+  void pause(unsigned ms) override { log += "light" + std::to_string(light.light) + " " + std::to_string(ms) + " "; }
+};
+
+TEST(Blink, ScriptedStory) {
+  const std::tuple<bool, bool, int, int, const char*> rows[] = {
+      {true, true, 0, 0, "claim60000 lock3000 light1 200 set release light0"},
+      {true, false, 1, 0, "claim60000 lock3000 light0 200 set release light1"},
+      {true, true, 1, 1, "claim60000 lock3000 light0 200 set release light1"}, {false, true, 0, 0, "claim60000 light0"}};
+  for (const auto& [claimed, lock_set, light, failing_reads, log] : rows) {
+    ScriptedBlink port;
+    port.claimed = claimed, port.lock_set = lock_set, port.light.light = static_cast<std::uint8_t>(light);
+    port.light.failing_reads = failing_reads;
+    blink_sequence(port, BLINK_TO_STANDBY_MS);
+    EXPECT_EQ(port.log + "light" + std::to_string(port.light.light) + (port.light.open_devices ? " open" : ""), log);
+  }
 }
 
 }  // namespace
