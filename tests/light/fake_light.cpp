@@ -20,7 +20,7 @@ bool device_io_control(std::intptr_t, std::uint32_t code, void*, std::uint32_t, 
                        std::uint32_t* returned) {
   if (code == IOCTL_HOTKEY_GET && active->failing_reads > 0) return --active->failing_reads, false;
   if (code == IOCTL_HOTKEY_SET) active->light = static_cast<std::uint8_t*>(out)[0] & 1;
-  const std::uint32_t word = code == IOCTL_HOTKEY_CAPS ? 0x04000000u : code == IOCTL_HOTKEY_GET ? active->light & 1u : 0;
+  const std::uint32_t word = code == IOCTL_HOTKEY_CAPS ? active->caps : code == IOCTL_HOTKEY_GET ? active->light & 1u : 0;
   std::memcpy(out, &word, 4);
   *returned = out_size;
   return true;

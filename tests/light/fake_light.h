@@ -13,5 +13,6 @@ struct FakeLight {
   std::atomic<std::uint8_t> light{0};  // watched from other threads
   int open_devices = 0;
   int failing_reads = 0;  // the next reads of the state that fail
+  std::uint32_t caps = 0x04000000;  // the driver's capabilities: the light's bit
   const LightSys* previous;
 };
