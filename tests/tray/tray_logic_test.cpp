@@ -165,8 +165,8 @@ TEST(Watcher, ScriptedStory) {
 }
 
 // A blink as a story: the claim had or not, the lock set or its wait timed out (its holder died
-// mid-blink), the light's first read failing (it counts as on), a hotkey driver without the light; the
-// light while it lasts and after.
+// mid-blink), the light's first read failing (it counts as on), a hotkey driver without the light, the
+// SMI driver of the supported version and of another; the light while it lasts and after.
 struct ScriptedBlink : BlinkPort {
   bool claimed, lock_set;
   std::string log;
@@ -179,16 +179,19 @@ struct ScriptedBlink : BlinkPort {
 };
 
 TEST(Blink, ScriptedStory) {
-  const std::tuple<bool, bool, int, int, std::uint32_t, const char*> rows[] = {
-      {true, true, 0, 0, 0x04000000, "claim60000 lock3000 light1 200 set release light0"},
-      {true, false, 1, 0, 0x04000000, "claim60000 lock3000 light0 200 set release light1"},
-      {true, true, 1, 1, 0x04000000, "claim60000 lock3000 light0 200 set release light1"},
-      {true, true, 0, 0, 0x0BFFFFFF, "claim60000 lock3000 light0 200 set release light0"},
-      {false, true, 0, 0, 0x04000000, "claim60000 light0"}};
-  for (const auto& [claimed, lock_set, light, failing_reads, caps, log] : rows) {
+  const std::tuple<bool, bool, int, int, std::uint32_t, int, const char*> rows[] = {
+      {true, true, 0, 0, 0x04000000, 0, "claim60000 lock3000 light1 200 set release light0"},
+      {true, false, 1, 0, 0x04000000, 0, "claim60000 lock3000 light0 200 set release light1"},
+      {true, true, 1, 1, 0x04000000, 0, "claim60000 lock3000 light0 200 set release light1"},
+      {true, true, 0, 0, 0x0BFFFFFF, 0, "claim60000 lock3000 light0 200 set release light0"},
+      {true, true, 1, 0, 0x04000000, 18, "claim60000 lock3000 light0 200 set release light1"},
+      {true, true, 0, 0, 0x04000000, 17, "claim60000 lock3000 light0 200 set release light0"},
+      {false, true, 0, 0, 0x04000000, 0, "claim60000 light0"}};
+  for (const auto& [claimed, lock_set, light, failing_reads, caps, smi, log] : rows) {
     ScriptedBlink port;
     port.claimed = claimed, port.lock_set = lock_set, port.light.light = static_cast<std::uint8_t>(light);
     port.light.failing_reads = failing_reads, port.light.caps = caps;
+    port.light.smi_version = static_cast<std::uint8_t>(smi);
     blink_sequence(port, BLINK_TO_STANDBY_MS);
     EXPECT_EQ(port.log + "light" + std::to_string(port.light.light) + (port.light.open_devices ? " open" : ""), log);
   }
