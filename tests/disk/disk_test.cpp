@@ -125,6 +125,7 @@ TEST(UsbRoute, RegistersFromTheSenseData) {
     FakeDriver fake;
     fake.on(IOCTL_SCSI_PASS_THROUGH, sat_reply(descriptor, {0, 0x00, 0, 0, 0, 0xA0, 0x50, 0}));
     EXPECT_EQ(drive_check_sleeping(H), 1);
+    EXPECT_STREQ(disk_route(), "USB/SAT");
     fake.on(IOCTL_SCSI_PASS_THROUGH, sat_reply(descriptor, DRIVE_ERR));
     EXPECT_EQ(command(CHECK_POWER, nullptr, 0), std::tuple(-1, EIO, Bytes{0x04, 0x80, 0x01, 0x02, 0x03, 0xA0, 0x51, 0x77}));
     EXPECT_EQ(fake.calls().size(), 4u);  // the route found once, then one call a command
@@ -153,6 +154,8 @@ TEST(Routes, ACommandThatFails) {
     std::uint8_t routes_after;
   } cases[] = {
       {"ATA: 513 bytes", 1, refuse(), IDENTIFY, 513, EINVAL, 1},
+      {"IDE: a negative length, which no route carries", 2, refuse(), CHECK_POWER, -1, ENOSYS, 2},
+      {"USB: 513 bytes, which no route carries", USB, refuse(), IDENTIFY, 513, ENOSYS, USB},
       {"ATA: no registers back (BSY)", 1, answer({}), CHECK_POWER, 0, ENOSYS, 0},
       {"IDE: no registers back (BSY)", 2, ide_reply(CHECK_POWER, {}), CHECK_POWER, 0, ENOSYS, 0},
       {"IDE: drive error", 2, ide_reply(DRIVE_ERR, pattern(512)), IDENTIFY, 512, EIO, 2},
