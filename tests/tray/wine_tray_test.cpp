@@ -6,6 +6,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -259,6 +260,35 @@ TEST_F(Tray, QuitDuringABlinkRestoresTheLightAndClosesTheDrive) {
   EXPECT_EQ(fake.closed, std::vector<std::intptr_t>{0x1234});
   EXPECT_EQ(WaitForSingleObject(other_instance_lock, 0), WAIT_OBJECT_0);
   CloseHandle(other_instance_lock);
+}
+
+// "Let's Sleep" waits for a poll that is under way (the standby never meets the drive inside a
+// command), and a second start of the program for the drive, under another spelling of its name,
+// hands it on to this one.
+TEST_F(Tray, LetsSleepWaitsForThePollAndASecondInstanceHandsItOn) {
+  std::atomic<bool> polling{false}, met{false};
+  std::atomic<int> standbys{0};
+  fake.on(IOCTL_ATA_PASS_THROUGH, [&](const FakeCall& call, std::uint8_t* out, std::uint32_t& returned) {
+    if (call.in[ATA_LAYOUT_NATIVE.current_task_file_at + REG_COMMAND] != 0xE5) met = met || polling, ++standbys;
+    else polling = true, Sleep(1000), polling = false;
+    return power_mode(0xFF)(call, out, returned);
+  });
+  start();
+  SendMessageA(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);  // no ticks: the first poll alone
+  EXPECT_TRUE(pump_until([&] { return polling.load(); }, 3000));
+  SendMessageA(window, WM_COMMAND, CMD_LETS_SLEEP, 0);
+  EXPECT_EQ(std::pair(standbys.load(), met.load()), std::pair(2, false));  // 0xE0, then 0x94
+  std::string exe = "Z:" SPINDWART_EXE, command;
+  std::replace(exe.begin(), exe.end(), '/', '\\');
+  command = "\"" + exe + "\" /dev/sda";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION second{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &second));
+  EXPECT_TRUE(pump_until([&] { return standbys == 4; }, 10000));
+  EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), WAIT_OBJECT_0);
+  CloseHandle(second.hThread), CloseHandle(second.hProcess);
+  quit();
 }
 
 }  // namespace
